@@ -1,0 +1,303 @@
+#include "varnox/common/log.h"
+
+#include "varnox/windows/handle.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace varnox {
+
+namespace {
+
+void debugger_output(const wchar_t* text)
+{
+    ::OutputDebugStringW(text);
+}
+
+bool file_exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// UTF-8 with every line feed written as carriage return and line feed.
+std::string to_utf8_crlf(const std::wstring& text)
+{
+    std::wstring crlf;
+    crlf.reserve(text.size() + 8);
+    for (wchar_t c : text) {
+        if (c == L'\n')
+            crlf.push_back(L'\r');
+        crlf.push_back(c);
+    }
+    if (crlf.empty())
+        return std::string();
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return std::string();
+    std::string utf8(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()), &utf8[0], size,
+                          nullptr, nullptr);
+    return utf8;
+}
+
+} // namespace
+
+std::wstring vformat_wstring(const wchar_t* format, va_list args)
+{
+    if (format == nullptr)
+        return std::wstring();
+    va_list counting;
+    va_copy(counting, args);
+    const int length = ::_vscwprintf(format, counting);
+    va_end(counting);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    va_list filling;
+    va_copy(filling, args);
+    const int written = ::_vsnwprintf(&text[0], text.size(), format, filling);
+    va_end(filling);
+    text.resize(written < 0 ? 0 : static_cast<size_t>(written));
+    return text;
+}
+
+std::wstring format_wstring(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::wstring text = vformat_wstring(format, args);
+    va_end(args);
+    return text;
+}
+
+logger::logger(std::wstring name) : level(2), _name(std::move(name)), _debug_output(&debugger_output)
+{
+}
+
+logger::~logger()
+{
+    _header.clear();
+    _path.clear();
+    _last_message.clear();
+    _name.clear();
+}
+
+void logger::set_path(const std::wstring& path)
+{
+    windows::auto_lock hold(_lock);
+    _path = path;
+}
+
+std::wstring logger::path()
+{
+    windows::auto_lock hold(_lock);
+    return _path;
+}
+
+void logger::set_debug_output(debug_output_function output)
+{
+    windows::auto_lock hold(_lock);
+    _debug_output = output ? output : &debugger_output;
+}
+
+wchar_t logger::level_letter(int message_level)
+{
+    switch (message_level) {
+    case -1: return L'R';
+    case 1: case 7: return L'E';
+    case 2: case 8: return L'W';
+    case 3: case 9: return L'N';
+    case 4: return L'I';
+    case 5: return L'D';
+    case 6: return L'L';
+    case 10: return L'T';
+    default: return L'U';
+    }
+}
+
+void logger::write(int message_level, const wchar_t* format, va_list args) noexcept
+{
+    try {
+        windows::auto_lock hold(_lock);
+        _write_locked(message_level, format, args);
+    } catch (...) {
+        // The log has no one to report its own failures to.
+    }
+}
+
+void logger::_build_header(int message_level)
+{
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    const unsigned thread_id = ::GetCurrentThreadId();
+    const wchar_t letter = level_letter(message_level);
+    if (_name.empty()) {
+        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) |%c|", now.wYear,
+                                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                                 now.wMilliseconds, thread_id, letter);
+    } else {
+        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) (%s) |%c|", now.wYear,
+                                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                                 now.wMilliseconds, thread_id, _name.c_str(), letter);
+    }
+}
+
+void logger::_write_locked(int message_level, const wchar_t* format, va_list args)
+{
+    _build_header(message_level);
+    const std::wstring message = vformat_wstring(format, args);
+
+    if (_path.empty()) {
+        const std::wstring line = format_wstring(L"%s %s\n", _header.c_str(), message.c_str());
+        _debug_output(line.c_str());
+        return;
+    }
+
+    if (message == _last_message && _repeat_count < 100) {
+        ++_repeat_count;
+        return;
+    }
+    const std::uint32_t pending = _repeat_count;
+    _repeat_count = 0;
+    _last_message = message;
+
+    std::wstring text;
+    if (pending != 0) {
+        std::wstring summary_header = _header;
+        const size_t bar = summary_header.find(L'|');
+        if (bar != std::wstring::npos && bar + 1 < summary_header.size())
+            summary_header[bar + 1] = L'R';
+        text = format_wstring(L"%s Last message repeated %d times", summary_header.c_str(),
+                              static_cast<int>(pending));
+        text += L'\n';
+    }
+    text += _header;
+    text += message;
+    if (message.empty() || message.back() != L'\n')
+        text += L'\n';
+    const std::string bytes = to_utf8_crlf(text);
+
+    LARGE_INTEGER size = {};
+    {
+        windows::unique_hfile file(::CreateFileW(_path.c_str(), FILE_APPEND_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+            return;
+        DWORD written = 0;
+        ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        if (!::GetFileSizeEx(file.get(), &size))
+            return;
+    }
+    if (static_cast<std::uint64_t>(size.QuadPart) >= max_size)
+        _rotate(_path);
+}
+
+// Stops at the first deletion or rename that fails; the file is still too
+// big then, so the next write tries again.
+void logger::_rotate(const std::wstring& log_path)
+{
+    const DWORD move_flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+    for (int i = max_files - 2; i >= 1; --i) {
+        const std::wstring from = log_path + format_wstring(L".%d", i);
+        const std::wstring to = log_path + format_wstring(L".%d", i + 1);
+        if (file_exists(to) && !::DeleteFileW(to.c_str()))
+            return;
+        if (file_exists(from) && !::MoveFileExW(from.c_str(), to.c_str(), move_flags))
+            return;
+    }
+    const std::wstring newest = log_path + L".1";
+    if (file_exists(newest) && !::DeleteFileW(newest.c_str()))
+        return;
+    ::MoveFileExW(log_path.c_str(), newest.c_str(), move_flags);
+}
+
+logger& the_logger()
+{
+    static logger instance;
+    return instance;
+}
+
+void log_message(int message_level, const wchar_t* format, ...)
+{
+    logger& log = the_logger();
+    if (message_level > log.level)
+        return;
+    va_list args;
+    va_start(args, format);
+    log.write(message_level, format, args);
+    va_end(args);
+}
+
+std::wstring source_stem(const wchar_t* source)
+{
+    std::wstring stem = source ? source : L"";
+    const size_t slash = stem.find_last_of(L"/\\");
+    if (slash != std::wstring::npos)
+        stem.erase(0, slash + 1);
+    const size_t dot = stem.rfind(L'.');
+    if (dot != std::wstring::npos)
+        stem.erase(dot);
+    if (stem.size() > 8)
+        stem.resize(8);
+    return stem;
+}
+
+void log_located(int message_level, const wchar_t* source, int line, const wchar_t* text, ...)
+{
+    logger& log = the_logger();
+    if (message_level > log.level)
+        return;
+    try {
+        const std::wstring format =
+            format_wstring(L"%s(%d) - %s ", source_stem(source).c_str(), line, text ? text : L"");
+        va_list args;
+        va_start(args, text);
+        log.write(message_level, format.c_str(), args);
+        va_end(args);
+    } catch (...) {
+        // Nothing escapes a log call.
+    }
+}
+
+function_trace::function_trace(const wchar_t* function_name) : _function_name(function_name)
+{
+    if (the_logger().level > 5)
+        log_message(6, L"%s - Entered.", _function_name);
+}
+
+function_trace::~function_trace()
+{
+    if (the_logger().level > 5)
+        log_message(6, L"%s - Exit.", _function_name);
+}
+
+function_trace_result::function_trace_result(const wchar_t* function_name, const std::int32_t* result)
+    : _function_name(function_name), _result(result)
+{
+    if (the_logger().level > 5)
+        log_message(6, L"%s - Entered (0x%08X).", _function_name, _value());
+}
+
+function_trace_result::function_trace_result(const wchar_t* function_name, const long* result)
+    : _function_name(function_name), _result(result)
+{
+    if (the_logger().level > 5)
+        log_message(6, L"%s - Entered (0x%08X).", _function_name, _value());
+}
+
+function_trace_result::~function_trace_result()
+{
+    if (the_logger().level > 5)
+        log_message(6, L"%s - Exit (0x%08X).", _function_name, _value());
+}
+
+std::uint32_t function_trace_result::_value() const
+{
+    return *static_cast<const std::uint32_t*>(_result);
+}
+
+} // namespace varnox

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace install {
+
+// Exit codes of a setup run.
+enum exit_code : int {
+    exit_success = 0,
+    exit_refused = 1,  // missing update, unreadable payload, conflicting filter driver
+    exit_failed = 2,   // the job itself failed
+};
+
+// Source name that the run and its jobs show in their log prefix.
+constexpr wchar_t log_source[] = L"install";
+
+// The log file of an executable: "<temp folder>\<executable file name>.log".
+std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& executable_path);
+
+// One setup run, from start-up to its exit code.
+int run();
+
+} // namespace install

@@ -1,0 +1,168 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include <boost/filesystem.hpp>
+
+#include "varnox/windows/handle.h"
+
+namespace test_support {
+
+std::wstring error_text(DWORD error)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : L"error " + std::to_wstring(error);
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
+    return text;
+}
+
+temp_folder::temp_folder()
+{
+    const boost::filesystem::path folder =
+        boost::filesystem::temp_directory_path() /
+        boost::filesystem::unique_path(L"varnox-test-%%%%-%%%%-%%%%");
+    boost::filesystem::create_directories(folder);
+    _path = folder.wstring();
+}
+
+temp_folder::~temp_folder()
+{
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(_path, ignored);
+}
+
+std::string read_file(const std::wstring& path)
+{
+    varnox::windows::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return std::string();
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
+void write_file(const std::wstring& path, const std::string& bytes)
+{
+    varnox::windows::unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
+        throw std::runtime_error("cannot create " + to_utf8(path));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 24));
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
+            throw std::runtime_error("cannot write " + to_utf8(path));
+        done += written;
+    }
+}
+
+bool file_exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::uint64_t file_size(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string to_utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
+                          nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring from_utf8(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int size =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+std::wstring windows_path_of_unix(const std::string& unix_path)
+{
+    std::wstring path = L"Z:" + from_utf8(unix_path);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+namespace {
+
+struct window_search {
+    DWORD process_id;
+    std::vector<std::wstring>* titles;
+};
+
+BOOL CALLBACK collect_window(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<window_search*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->process_id || !::IsWindowVisible(window))
+        return TRUE;
+    wchar_t title[256] = {};
+    ::GetWindowTextW(window, title, 256);
+    if (std::find(search->titles->begin(), search->titles->end(), title) == search->titles->end())
+        search->titles->push_back(title);
+    return TRUE;
+}
+
+} // namespace
+
+process_result run_process(const std::wstring& command_line, DWORD timeout_ms)
+{
+    process_result result;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::wstring mutable_line = command_line;
+    if (!::CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return result;
+    varnox::windows::unique_handle process(info.hProcess);
+    varnox::windows::unique_handle thread(info.hThread);
+    result.started = true;
+
+    const DWORD deadline = ::GetTickCount() + timeout_ms;
+    for (;;) {
+        window_search search{info.dwProcessId, &result.window_titles};
+        ::EnumWindows(&collect_window, reinterpret_cast<LPARAM>(&search));
+        if (::WaitForSingleObject(process.get(), 50) == WAIT_OBJECT_0)
+            break;
+        if (static_cast<LONG>(::GetTickCount() - deadline) >= 0) {
+            result.timed_out = true;
+            ::TerminateProcess(process.get(), 1);
+            ::WaitForSingleObject(process.get(), 5000);
+            break;
+        }
+    }
+    ::GetExitCodeProcess(process.get(), &result.exit_code);
+    return result;
+}
+
+} // namespace test_support
