@@ -14,6 +14,11 @@ enum exit_code : int {
 // Source name that the run and its jobs show in their log prefix.
 constexpr wchar_t log_source[] = L"install";
 
+// Fixed message numbers of the run's own log entries.
+constexpr int log_line_archive_not_found = 129;
+constexpr int log_line_uncaught_exception = 150;
+constexpr int log_line_unknown_exception = 151;
+
 // The log file of an executable: "<temp folder>\<executable file name>.log".
 std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& executable_path);
 
