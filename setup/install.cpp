@@ -2,7 +2,9 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include "job_choice.h"
 #include "payload_locator.h"
+#include "varnox/common/archive.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/folders.h"
 
@@ -26,7 +28,17 @@ int run()
     if (!archive_offset)
         return exit_success;
 
-    // Opening the archive and running its job come next.
+    // Held for the rest of the run; released when the run returns.
+    const std::shared_ptr<varnox::archive::unzip> archive =
+        varnox::archive::open_unzip(executable_path, static_cast<std::uint32_t>(*archive_offset));
+    if (!archive) {
+        VARNOX_LOG(1, log_source, log_line_archive_not_found, L"%s", L"Can't find archived data!");
+        return exit_refused;
+    }
+
+    const job chosen = choose_job(*archive);
+    // The jobs are not built yet: the choice is made and the run ends here.
+    (void)chosen;
     return exit_success;
 }
 
