@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include <boost/filesystem.hpp>
 
 #include "install.h"
+#include "payload_locator.h"
 #include "test_support.h"
 #include "varnox/windows/folders.h"
 
@@ -51,4 +54,74 @@ TEST(install_exe, without_payload_ends_quietly_with_exit_code_0)
     EXPECT_EQ(0u, result.exit_code);
     EXPECT_TRUE(result.window_titles.empty()) << test_support::to_utf8(result.window_titles.front());
     EXPECT_FALSE(file_exists(log));
+}
+
+namespace {
+
+// install.exe with a payload appended the way the bundler does: zero bytes up
+// to the first 4-byte-aligned offset beyond 1 MiB and the image's end.
+std::wstring setup_with_payload(const temp_folder& folder, const std::wstring& name, const std::string& payload)
+{
+    std::string image = test_support::read_file(test_support::windows_path_of_unix(VARNOX_INSTALL_EXE));
+    std::size_t offset = std::max<std::size_t>(image.size(), 0x100004);
+    offset = (offset + 3) & ~std::size_t(3);
+    image.resize(offset, '\0');
+    const std::wstring target = folder.file(name);
+    test_support::write_file(target, image + payload);
+    const auto found = install::find_payload_offset(target);
+    EXPECT_TRUE(found && static_cast<std::size_t>(*found) == offset) << "the image holds a signature of its own";
+    return target;
+}
+
+} // namespace
+
+// A payload that starts like an archive but cannot be read ends the run with
+// exit code 1, no window, and the two log lines of the failed opening.
+TEST(install_exe, unreadable_payload_ends_with_exit_code_1_and_logs_why)
+{
+    temp_folder folder;
+    const std::wstring exe =
+        setup_with_payload(folder, L"e2e_unreadable_payload.exe", std::string("PK\3\4") + std::string(5000, 'x'));
+    const std::wstring log = log_of(exe);
+    ::DeleteFileW(log.c_str());
+
+    const auto result = test_support::run_process(L"\"" + exe + L"\"", 60000);
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(1u, result.exit_code);
+    EXPECT_TRUE(result.window_titles.empty());
+    const std::string text = file_exists(log) ? test_support::read_file(log) : std::string();
+    EXPECT_NE(std::string::npos,
+              text.find("archive(310) - varnox/common/archive(406) : varnox::archive::unzip_base::unzip_base - "
+                        "Failed to initialize archive. \r\n"))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("install(129) - Can't find archived data! \r\n")) << text;
+    ::DeleteFileW(log.c_str());
+}
+
+// A well-formed payload is opened and its job chosen; with the jobs still to
+// come the run ends with exit code 0 and shows no window.
+TEST(install_exe, readable_payload_is_opened_and_ends_with_exit_code_0)
+{
+    const char* const archives[] = {"python.zip", "infozip_streamed.zip", "infozip_folders_only.zip"};
+    for (const char* archive : archives) {
+        SCOPED_TRACE(archive);
+        temp_folder folder;
+        const std::string payload = test_support::read_file(
+            test_support::windows_path_of_unix(std::string(VARNOX_ARCHIVE_FIXTURES) + "/" + archive));
+        const std::wstring exe =
+            setup_with_payload(folder, L"e2e_payload_" + test_support::from_utf8(archive) + L".exe", payload);
+        const std::wstring log = log_of(exe);
+        ::DeleteFileW(log.c_str());
+
+        const auto result = test_support::run_process(L"\"" + exe + L"\" /qn", 60000);
+        ASSERT_TRUE(result.started);
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(0u, result.exit_code);
+        EXPECT_TRUE(result.window_titles.empty());
+        const std::string text = file_exists(log) ? test_support::read_file(log) : std::string();
+        EXPECT_EQ(std::string::npos, text.find("archive(")) << text;
+        EXPECT_EQ(std::string::npos, text.find("install(129)")) << text;
+        ::DeleteFileW(log.c_str());
+    }
 }
