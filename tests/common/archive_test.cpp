@@ -299,11 +299,12 @@ TEST(archive, missing_member_deletes_the_old_target_and_logs_368)
     EXPECT_TRUE(log.has("archive(368) - mz_zip_reader_extract_file_to_file() failed! \r\n")) << log.text();
 }
 
-// A member whose data does not match its CRC-32 fails; its partly written
-// file is deleted, files written before it stay, later ones are not written.
-TEST(archive, member_with_bad_crc_fails_and_leaves_no_partial_file)
+// A member whose data does not match the CRC-32 or size of the directory
+// fails; its partly written file is deleted, files written before it stay,
+// later ones are not written.
+TEST(archive, member_with_bad_crc_or_size_fails_and_leaves_no_partial_file)
 {
-    for (const char* producer : {"bad_crc_stored.zip", "bad_crc_deflated.zip"}) {
+    for (const char* producer : {"bad_crc_stored.zip", "bad_crc_deflated.zip", "bad_size_deflated.zip"}) {
         for (const std::uint32_t offset : offsets) {
             SCOPED_TRACE(std::string(producer) + " at offset " + std::to_string(offset));
             temp_folder folder;

@@ -79,8 +79,8 @@ with open(os.path.join(out, "cut_short.zip"), "wb") as f:
     f.write(good[: len(good) // 2])
 
 
-def bad_crc_archive(path, method):
-    """good.txt, then bad.txt whose CRC-32 is wrong in both headers, then after.txt."""
+def bad_member_archive(path, method, field="crc"):
+    """good.txt, then bad.txt whose CRC-32 (or size) is wrong in both headers, then after.txt."""
     with zipfile.ZipFile(path, "w") as z:
         z.writestr("good.txt", b"good\n" * 100, compress_type=method)
         z.writestr("bad.txt", b"bad data\n" * 5000, compress_type=method)
@@ -88,22 +88,26 @@ def bad_crc_archive(path, method):
     data = bytearray(open(path, "rb").read())
     with zipfile.ZipFile(path) as z:
         info = z.getinfo("bad.txt")
-    wrong = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
+    if field == "crc":
+        wrong, local_at, central_at = struct.pack("<I", info.CRC ^ 0x5A5A5A5A), 14, 16
+    else:
+        wrong, local_at, central_at = struct.pack("<I", info.file_size + 1000), 22, 24
     local = info.header_offset
-    data[local + 14 : local + 18] = wrong
+    data[local + local_at : local + local_at + 4] = wrong
     at = 0
     while True:
         at = data.index(b"PK\x01\x02", at)
         name_length = struct.unpack_from("<H", data, at + 28)[0]
         if data[at + 46 : at + 46 + name_length] == b"bad.txt":
-            data[at + 16 : at + 20] = wrong
+            data[at + central_at : at + central_at + 4] = wrong
             break
         at += 4
     open(path, "wb").write(bytes(data))
 
 
-bad_crc_archive(os.path.join(out, "bad_crc_stored.zip"), zipfile.ZIP_STORED)
-bad_crc_archive(os.path.join(out, "bad_crc_deflated.zip"), zipfile.ZIP_DEFLATED)
+bad_member_archive(os.path.join(out, "bad_crc_stored.zip"), zipfile.ZIP_STORED)
+bad_member_archive(os.path.join(out, "bad_crc_deflated.zip"), zipfile.ZIP_DEFLATED)
+bad_member_archive(os.path.join(out, "bad_size_deflated.zip"), zipfile.ZIP_DEFLATED, field="size")
 
 # Members whose names would leave the target folder, each behind a harmless
 # first member. unsafe_names.txt gives the readable name of each archive.
