@@ -284,6 +284,30 @@ TEST(archive, missing_or_short_file_gives_an_empty_handle_silently)
     EXPECT_FALSE(log.has("archive(")) << log.text();
 }
 
+// A path that is a folder makes the size query fail with a file-system
+// error: an empty handle and "Unknown exception" at line 314.
+TEST(archive, file_system_error_while_opening_logs_314)
+{
+    temp_folder folder;
+    captured_log log;
+    EXPECT_FALSE(open_unzip(folder.path(), 0));
+    EXPECT_TRUE(log.has("archive(314) - Unknown exception \r\n")) << log.text();
+}
+
+// A target that is a folder with content cannot be replaced: the file-system
+// error reaches the caller, as for any failed deletion.
+TEST(archive, target_that_is_a_full_folder_raises_a_file_system_error)
+{
+    temp_folder folder;
+    const auto archive = open_unzip(embed(folder, archive_bytes("python.zip"), real_offset), real_offset);
+    ASSERT_TRUE(archive);
+    const std::wstring target = folder.file(L"readme.txt");
+    ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+    write_file(target + L"\\inside.txt", "x");
+    EXPECT_THROW(archive->extract("readme.txt", narrow(target)), boost::filesystem::filesystem_error);
+    EXPECT_TRUE(file_exists(target + L"\\inside.txt"));
+}
+
 // Extracting a member that is not there still deletes the old target file,
 // returns false and logs line 368.
 TEST(archive, missing_member_deletes_the_old_target_and_logs_368)
