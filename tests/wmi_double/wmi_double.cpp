@@ -239,22 +239,39 @@ private:
 
 // ---------------------------------------------------------------- values
 
+namespace {
+
+// VariantCopy turns a null BSTR into an empty one; a null string must stay
+// null so that tests see exactly what was sent.
+void copy_variant(VARIANT& target, const VARIANT& source)
+{
+    ::VariantClear(&target);
+    if (source.vt == VT_BSTR && !source.bstrVal) {
+        target.vt = VT_BSTR;
+        target.bstrVal = nullptr;
+        return;
+    }
+    ::VariantCopy(&target, const_cast<VARIANT*>(&source));
+}
+
+} // namespace
+
 variant_copy::variant_copy(const VARIANT& source)
 {
     ::VariantInit(&value);
-    ::VariantCopy(&value, const_cast<VARIANT*>(&source));
+    copy_variant(value, source);
 }
 
 variant_copy::variant_copy(const variant_copy& other)
 {
     ::VariantInit(&value);
-    ::VariantCopy(&value, const_cast<VARIANT*>(&other.value));
+    copy_variant(value, other.value);
 }
 
 variant_copy& variant_copy::operator=(const variant_copy& other)
 {
     if (this != &other)
-        ::VariantCopy(&value, const_cast<VARIANT*>(&other.value));
+        copy_variant(value, other.value);
     return *this;
 }
 
@@ -510,7 +527,7 @@ HRESULT STDMETHODCALLTYPE fake_object::Get(LPCWSTR name, LONG, VARIANT* value, C
     }
     if (value) {
         ::VariantInit(value);
-        ::VariantCopy(value, &found.value);
+        copy_variant(*value, found.value);
     }
     if (type)
         *type = found_type;
@@ -759,6 +776,8 @@ HRESULT STDMETHODCALLTYPE fake_services::GetObject(const BSTR path, LONG flags, 
 {
     const std::wstring text = path ? path : L"";
     calls.push_back(L"GetObject " + text + L" " + std::to_wstring(flags));
+    if (before_get_object)
+        before_get_object(text);
     if (!object)
         return WBEM_E_INVALID_PARAMETER;
     *object = nullptr;

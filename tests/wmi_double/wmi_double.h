@@ -215,6 +215,9 @@ public:
     // "ExecQuery <language> <query> <flags>".
     std::vector<std::wstring> calls;
     blanket_sink blankets;
+    // Runs before each GetObject, so a test can change what the next fetch
+    // sees (a job that finishes, for instance).
+    std::function<void(const std::wstring& path)> before_get_object;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;

@@ -132,7 +132,8 @@ public:
         return _set_c_string(value, name);
     }
     // A bool written name first would silently become a number.
-    HRESULT set_parameter(const std::wstring& name, bool value) = delete;
+    template <typename Bool, typename std::enable_if<std::is_same<Bool, bool>::value, int>::type = 0>
+    HRESULT set_parameter(const std::wstring& name, Bool value) = delete;
 
     // Calls a method on this object through its "__PATH" (or "__Relpath");
     // E_POINTER without calling anything when it has neither.
