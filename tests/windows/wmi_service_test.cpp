@@ -314,3 +314,17 @@ TEST(protected_data, round_trip)
     const varnox::windows::protected_data copy = data;
     EXPECT_EQ(L"s3cr\u00e9t \u4e2d", copy.get_data());
 }
+// An explicit account connects with its identity on every proxy, the
+// enumerator's included. Wine's service takes credentials locally; Windows
+// refuses them for the local machine (WBEM_E_LOCAL_CREDENTIALS).
+TEST(wmi_connect, explicit_account_blanket)
+{
+    ASSERT_EQ(S_OK, com_init::initialize());
+    {
+        wmi_services services;
+        EXPECT_EQ(S_OK, services.connect(L"CIMV2", L".", L"CORP\\admin", L"pw", 3, 0));
+        EXPECT_FALSE(services.is_local());
+        EXPECT_EQ(1u, services.exec_query(L"SELECT * FROM Win32_QuickFixEngineering").size());
+    }
+    ::CoUninitialize();
+}

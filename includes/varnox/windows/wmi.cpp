@@ -164,10 +164,11 @@ struct value_traits<std::vector<std::wstring>> {
         const HRESULT copied = ::SafeArrayCopy(value.parray, copy.put());
         LONG count = 0;
         LONG lower_bound = 0;
-        if (SUCCEEDED(copied) && copy && ::SafeArrayGetDim(copy.get()) > 0) {
-            count = static_cast<LONG>(copy.get()->rgsabound[copy.get()->cDims - 1].cElements);
-            lower_bound = copy.get()->rgsabound[copy.get()->cDims - 1].lLbound;
-        }
+        LONG upper_bound = -1;
+        if (SUCCEEDED(copied) && copy && ::SafeArrayGetDim(copy.get()) > 0 &&
+            SUCCEEDED(::SafeArrayGetLBound(copy.get(), 1, &lower_bound)) &&
+            SUCCEEDED(::SafeArrayGetUBound(copy.get(), 1, &upper_bound)))
+            count = upper_bound - lower_bound + 1;
         for (LONG index = 0; index < count; ++index) {
             LONG element_index = lower_bound + index;
             BSTR element = nullptr;
