@@ -11,11 +11,13 @@
 
 namespace {
 
+// The Wine prefix is named after the version it plays: os_win7 plays win7.
 std::wstring windows_setting()
 {
     wchar_t value[64] = {};
-    const DWORD length = ::GetEnvironmentVariableW(L"VARNOX_WINDOWS_SETTING", value, 64);
-    return length > 0 && length < 64 ? value : L"";
+    const DWORD length = ::GetEnvironmentVariableW(L"VARNOX_WINE_PREFIX", value, 64);
+    const std::wstring prefix = length > 0 && length < 64 ? value : L"";
+    return prefix.rfind(L"os_", 0) == 0 ? prefix.substr(3) : L"";
 }
 
 } // namespace
@@ -36,15 +38,16 @@ TEST(operating_system_live, names_the_windows_that_wine_plays)
          "Microsoft Windows XP Professional x64 Edition Service Pack 2 (build 3790)"},
         {L"win2003", "5", "2", "3790", "3", "Service Pack 2",
          "Microsoft Windows Server 2003, Standard x64 Edition Service Pack 2 (build 3790)"},
+        // Wine's GetProductInfo answers 28 (no edition text): two blanks from 6.x on.
         {L"win7", "6", "1", "7601", "1", "Service Pack 1",
-         "Microsoft Windows 7 Professional Service Pack 1 (build 7601), 64-bit"},
+         "Microsoft Windows 7  Service Pack 1 (build 7601), 64-bit"},
         // Windows reports 6.2.9200; kernel32.dll's product version says 10.0.18362.
-        {L"win10", "10", "0", "18362", "1", "", "Microsoft Windows 10 Professional (build 18362), 64-bit"},
+        {L"win10", "10", "0", "18362", "1", "", "Microsoft Windows 10  (build 18362), 64-bit"},
     };
     const std::wstring setting = windows_setting();
     const auto* expected = std::find_if(std::begin(cases), std::end(cases),
                                         [&](const auto& c) { return setting == c.setting; });
-    ASSERT_NE(std::end(cases), expected) << "VARNOX_WINDOWS_SETTING names no known setting";
+    ASSERT_NE(std::end(cases), expected) << "VARNOX_WINE_PREFIX names no known Windows version";
 
     const test_support::process_result winecfg = test_support::run_process(L"winecfg.exe -v " + setting, 60000);
     ASSERT_TRUE(winecfg.started);
