@@ -152,3 +152,4 @@ TEST(folders, module_file_name_and_folder)
                           test_support::from_utf8(values.at("module_folder"))))
         << values.at("module_folder");
 }
+
