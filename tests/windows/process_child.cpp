@@ -66,11 +66,13 @@ int main(int argc, char** argv)
         write_out("started");
         ::Sleep(INFINITE);
     } else if (mode == "chatty") {
-        // Writes a line every 100 ms and never ends.
-        for (;;) {
-            write_out("still here\n");
-            ::Sleep(100);
-        }
+        // Writes without a pause and never ends, in blocks large enough that
+        // the pipe almost always holds output when the runner looks.
+        std::string block;
+        while (block.size() < 65536)
+            block += "still here\n";
+        for (;;)
+            write_out(block);
     } else if (mode == "ansi") {
         // "中文" in code page 936.
         write_out("\xD6\xD0\xCE\xC4");

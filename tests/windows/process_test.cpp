@@ -187,7 +187,7 @@ TEST_F(process_runner, time_limit_terminates_endless_child)
         const wchar_t* output_start;
     } cases[] = {
         {L"forever", L"started"},
-        // Keeps writing, so every pass finds output: the limit holds all the same.
+        // Keeps the pipe full, so every pass finds output: the limit holds all the same.
         {L"chatty", L"still here\n"},
     };
     for (const auto& c : cases) {
