@@ -27,6 +27,7 @@ TEST(operating_system_live, names_the_windows_that_wine_plays)
 {
     const struct {
         const wchar_t* setting;
+        const char* reported_version;
         const char* major;
         const char* minor;
         const char* build;
@@ -34,15 +35,15 @@ TEST(operating_system_live, names_the_windows_that_wine_plays)
         const char* service_pack;
         const char* name;
     } cases[] = {
-        {L"winxp64", "5", "2", "3790", "1", "Service Pack 2",
+        {L"winxp64", "5.2.3790", "5", "2", "3790", "1", "Service Pack 2",
          "Microsoft Windows XP Professional x64 Edition Service Pack 2 (build 3790)"},
-        {L"win2003", "5", "2", "3790", "3", "Service Pack 2",
+        {L"win2003", "5.2.3790", "5", "2", "3790", "3", "Service Pack 2",
          "Microsoft Windows Server 2003, Standard x64 Edition Service Pack 2 (build 3790)"},
         // Wine's GetProductInfo answers 28 (no edition text): two blanks from 6.x on.
-        {L"win7", "6", "1", "7601", "1", "Service Pack 1",
+        {L"win7", "6.1.7601", "6", "1", "7601", "1", "Service Pack 1",
          "Microsoft Windows 7  Service Pack 1 (build 7601), 64-bit"},
         // Windows reports 6.2.9200; kernel32.dll's product version says 10.0.18362.
-        {L"win10", "10", "0", "18362", "1", "", "Microsoft Windows 10  (build 18362), 64-bit"},
+        {L"win10", "6.2.9200", "10", "0", "18362", "1", "", "Microsoft Windows 10  (build 18362), 64-bit"},
     };
     const std::wstring setting = windows_setting();
     const auto* expected = std::find_if(std::begin(cases), std::end(cases),
@@ -57,6 +58,7 @@ TEST(operating_system_live, names_the_windows_that_wine_plays)
     const auto values = run_system_probe(test_support::windows_path_of_unix(VARNOX_SYSTEM_PROBE), folder);
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(0u, values.count("error"));
+    EXPECT_EQ(expected->reported_version, values.at("reported_version"));
     EXPECT_EQ(expected->major, values.at("major"));
     EXPECT_EQ(expected->minor, values.at("minor"));
     EXPECT_EQ(expected->build, values.at("build"));

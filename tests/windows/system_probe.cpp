@@ -46,6 +46,13 @@ int wmain(int argc, wchar_t** argv)
     line(out, "process_id", ::GetCurrentProcessId());
     line(out, "module_file_name", varnox::windows::get_module_file_name());
     line(out, "module_folder", varnox::windows::get_module_folder());
+    // What Windows itself reports to this program, before kernel32.dll is consulted.
+    OSVERSIONINFOEXW reported = {};
+    reported.dwOSVersionInfoSize = sizeof(reported);
+    ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&reported));
+    line(out, "reported_version",
+         std::to_wstring(reported.dwMajorVersion) + L"." + std::to_wstring(reported.dwMinorVersion) + L"." +
+             std::to_wstring(reported.dwBuildNumber));
     try {
         const varnox::windows::operating_system os = varnox::windows::operating_system::get();
         line(out, "major", os.version_info.dwMajorVersion);
