@@ -141,6 +141,14 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
     std::uint64_t start_time = 0;
     system_time_as_file_time(start_time);
 
+    const auto terminate = [&](std::uint64_t elapsed) {
+        VARNOX_LOG(1, log_source, 399,
+                   L"Terminate command process (%s) when it is running (%I64u) seconds which is over (%I64u) seconds.",
+                   command.c_str(), elapsed, timeout);
+        ::TerminateProcess(process.get(), ERROR_TIMEOUT);
+        ::WaitForSingleObject(process.get(), wait_after_termination_ms);
+    };
+
     bool finished = false;
     for (;;) {
         DWORD peeked = 0;
@@ -157,12 +165,7 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
                 if (system_time_as_file_time(now)) {
                     const std::uint64_t elapsed = seconds_between(start_time, now);
                     if (elapsed >= timeout) {
-                        VARNOX_LOG(1, log_source, 399,
-                                   L"Terminate command process (%s) when it is running (%I64u) seconds which is "
-                                   L"over (%I64u) seconds.",
-                                   command.c_str(), elapsed, timeout);
-                        ::TerminateProcess(process.get(), ERROR_TIMEOUT);
-                        ::WaitForSingleObject(process.get(), wait_after_termination_ms);
+                        terminate(elapsed);
                         continue;
                     }
                 }
@@ -186,12 +189,7 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
                                    command.c_str(), elapsed);
                         ::WaitForSingleObject(process.get(), poll_interval_ms);
                     } else {
-                        VARNOX_LOG(1, log_source, 399,
-                                   L"Terminate command process (%s) when it is running (%I64u) seconds which is "
-                                   L"over (%I64u) seconds.",
-                                   command.c_str(), elapsed, timeout);
-                        ::TerminateProcess(process.get(), ERROR_TIMEOUT);
-                        ::WaitForSingleObject(process.get(), wait_after_termination_ms);
+                        terminate(elapsed);
                         continue;
                     }
                 }
