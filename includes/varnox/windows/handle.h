@@ -79,12 +79,19 @@ struct hmodule_traits {
     static void close(pointer value) noexcept { ::FreeLibrary(value); }
 };
 
+struct hglobal_traits {
+    using pointer = HGLOBAL;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::GlobalFree(value); }
+};
+
 // Processes, threads, mutexes, events, pipes: NULL when invalid.
 using unique_handle = unique_any<handle_traits>;
 // Files: INVALID_HANDLE_VALUE when invalid.
 using unique_hfile = unique_any<file_handle_traits>;
 using unique_hkey = unique_any<hkey_traits>;
 using unique_hmodule = unique_any<hmodule_traits>;
+using unique_hglobal = unique_any<hglobal_traits>;
 
 } // namespace windows
 } // namespace varnox

@@ -1,0 +1,115 @@
+#include "varnox/windows/file_version_info.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "varnox/common/log.h"
+#include "varnox/windows/handle.h"
+
+namespace varnox {
+namespace windows {
+
+namespace {
+
+const wchar_t log_source[] = L"varnox/windows/file_version_info";
+const wchar_t function_name[] = L"varnox::windows::file_version_info::get_file_version_info";
+
+// Fixed line numbers that log readers key on.
+constexpr int line_empty_path_log = 41;
+constexpr int line_empty_path_throw = 42;
+constexpr int line_no_resource_log = 49;
+constexpr int line_no_resource_throw = 50;
+
+// The string value at sub_block, or nothing when the query fails.
+bool query_string(const void* block, const wchar_t* sub_block, std::wstring& value)
+{
+    void* text = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueW(block, sub_block, &text, &length) || text == nullptr)
+        return false;
+    value = static_cast<const wchar_t*>(text);
+    return true;
+}
+
+} // namespace
+
+file_version_info file_version_info::get_file_version_info(const std::wstring& path)
+{
+    file_version_info info;
+
+    if (path.empty()) {
+        VARNOX_LOG(1, log_source, line_empty_path_log, L"File path is empty");
+        const std::uint32_t code = ERROR_INVALID_PARAMETER;
+        throw_error<file_version_info_exception>(VARNOX_THROW_SITE(function_name, line_empty_path_throw),
+                                                 &code, format_message(L"File path is empty."));
+    }
+
+    DWORD ignored_handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored_handle);
+    if (size == 0) {
+        const std::uint32_t code = ::GetLastError();
+        VARNOX_LOG(1, log_source, line_no_resource_log, L"Can't get the file version info (%s) [Error: %d]",
+                   path.c_str(), static_cast<int>(code));
+        throw_error<file_version_info_exception>(VARNOX_THROW_SITE(function_name, line_no_resource_throw),
+                                                 &code,
+                                                 format_message(L"Can't get the file version info (%s)", path));
+    }
+
+    unique_hglobal block(::GlobalAlloc(GPTR, size));
+    if (!block)
+        return info;
+    void* data = block.get(); // GPTR memory is fixed: the handle is the address.
+    ::GetFileVersionInfoW(path.c_str(), 0, size, data);
+
+    void* root = nullptr;
+    UINT root_length = 0;
+    if (::VerQueryValueW(data, L"\\", &root, &root_length) && root != nullptr
+        && root_length >= sizeof(VS_FIXEDFILEINFO)) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(root);
+        info.file_version_ms = fixed->dwFileVersionMS;
+        info.file_version_ls = fixed->dwFileVersionLS;
+        info.product_version_ms = fixed->dwProductVersionMS;
+        info.product_version_ls = fixed->dwProductVersionLS;
+        info.file_flags_mask = fixed->dwFileFlagsMask;
+        info.file_flags = fixed->dwFileFlags;
+        info.file_os = fixed->dwFileOS;
+        info.file_type = fixed->dwFileType;
+        info.file_subtype = fixed->dwFileSubtype;
+        info.file_date_ms = fixed->dwFileDateMS;
+        info.file_date_ls = fixed->dwFileDateLS;
+    }
+
+    void* translation = nullptr;
+    UINT translation_length = 0;
+    if (::VerQueryValueW(data, L"\\VarFileInfo\\Translation", &translation, &translation_length)
+        && translation != nullptr && translation_length > 1) {
+        const auto* entry = static_cast<const WORD*>(translation);
+        info.language = entry[0];
+        // A table of a single byte or word has no code page to read.
+        if (translation_length >= 2 * sizeof(WORD))
+            info.code_page = entry[1];
+
+        const struct {
+            const wchar_t* name;
+            std::wstring file_version_info::*field;
+        } strings[] = {
+            {L"CompanyName", &file_version_info::company_name},
+            {L"ProductName", &file_version_info::product_name},
+            {L"InternalName", &file_version_info::internal_name},
+            {L"LegalCopyright", &file_version_info::legal_copyright},
+            {L"OriginalFilename", &file_version_info::original_filename},
+        };
+        for (const auto& string : strings) {
+            wchar_t sub_block[128] = {};
+            ::_snwprintf(sub_block, 127, L"\\StringFileInfo\\%04x%04x\\%ls", info.language, info.code_page,
+                         string.name);
+            query_string(data, sub_block, info.*string.field);
+        }
+    }
+
+    return info;
+}
+
+} // namespace windows
+} // namespace varnox

@@ -1,0 +1,217 @@
+#include "varnox/windows/process.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "varnox/common/log.h"
+#include "varnox/windows/handle.h"
+
+namespace varnox {
+namespace windows {
+
+namespace {
+
+const wchar_t log_source[] = L"varnox/windows/process";
+
+constexpr DWORD chunk_size = 512;
+constexpr DWORD poll_interval_ms = 1000;
+constexpr DWORD wait_after_termination_ms = 15000;
+constexpr std::uint64_t file_time_units_per_second = 10000000;
+
+// Appends one chunk of child output: a NUL-terminated ANSI text.
+void append_chunk(const char* chunk, std::wstring& output)
+{
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, chunk, -1, nullptr, 0);
+    if (length <= 1)
+        return;
+    std::vector<wchar_t> wide(static_cast<size_t>(length));
+    if (::MultiByteToWideChar(CP_ACP, 0, chunk, -1, wide.data(), length) > 0)
+        output.append(wide.data(), static_cast<size_t>(length) - 1);
+}
+
+// Reads exactly the bytes that the peek reported, in chunks of at most 512:
+// a read asking for more would wait for ever, since this process still holds
+// the pipe's write end.
+void read_available(HANDLE pipe, DWORD available, std::wstring& output)
+{
+    while (available > 0) {
+        char chunk[chunk_size + 1] = {};
+        const DWORD wanted = available < chunk_size ? available : chunk_size;
+        DWORD read = 0;
+        const BOOL ok = ::ReadFile(pipe, chunk, wanted, &read, nullptr);
+        if (!ok || read == 0)
+            return;
+        append_chunk(chunk, output);
+        available -= read;
+    }
+}
+
+bool child_has_ended(HANDLE process)
+{
+    DWORD exit_code = 0;
+    if (::GetExitCodeProcess(process, &exit_code) && exit_code != STILL_ACTIVE)
+        return true;
+    FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+    if (!::GetProcessTimes(process, &creation, &exit, &kernel, &user))
+        return true;
+    // A child whose own exit code is 259 has ended all the same.
+    return exit.dwLowDateTime != 0 || exit.dwHighDateTime != 0;
+}
+
+bool system_time_as_file_time(std::uint64_t& now)
+{
+    SYSTEMTIME system_time = {};
+    ::GetSystemTime(&system_time);
+    FILETIME file_time = {};
+    if (!::SystemTimeToFileTime(&system_time, &file_time))
+        return false;
+    now = (static_cast<std::uint64_t>(file_time.dwHighDateTime) << 32) | file_time.dwLowDateTime;
+    return true;
+}
+
+// Whole seconds since start; a clock set back counts as no time passed.
+std::uint64_t seconds_between(std::uint64_t start, std::uint64_t now)
+{
+    return now > start ? (now - start) / file_time_units_per_second : 0;
+}
+
+bool create_pipe(unique_handle& read_end, unique_handle& write_end)
+{
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = TRUE;
+    HANDLE read_handle = nullptr;
+    HANDLE write_handle = nullptr;
+    const BOOL created = ::CreatePipe(&read_handle, &write_handle, &attributes, 0);
+    if (!created)
+        return false;
+    read_end.reset(read_handle);
+    write_end.reset(write_handle);
+    return true;
+}
+
+bool duplicate_for_this_process(HANDLE source, unique_handle& duplicate)
+{
+    HANDLE target = nullptr;
+    const BOOL duplicated = ::DuplicateHandle(::GetCurrentProcess(), source, ::GetCurrentProcess(), &target, 0,
+                                              FALSE, DUPLICATE_SAME_ACCESS);
+    if (!duplicated)
+        return false;
+    duplicate.reset(target);
+    return true;
+}
+
+} // namespace
+
+bool exec_console_application_with_timeout(std::wstring command, std::wstring& output, bool hide_window,
+                                           std::uint64_t timeout)
+{
+    if (command.empty()) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    output.clear();
+
+    unique_handle output_read, output_write, output_read_private;
+    if (!create_pipe(output_read, output_write) || !duplicate_for_this_process(output_read.get(), output_read_private))
+        return false;
+    unique_handle input_read, input_write, input_write_private;
+    if (!create_pipe(input_read, input_write) || !duplicate_for_this_process(input_write.get(), input_write_private))
+        return false;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input_read.get();
+    startup.hStdOutput = output_write.get();
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+
+    VARNOX_LOG(4, log_source, 345, L"exec_console_application_with_timeout(%s) successfully.", command.c_str());
+
+    PROCESS_INFORMATION started = {};
+    const BOOL created = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE,
+                                          hide_window ? CREATE_NO_WINDOW : 0, nullptr, nullptr, &startup, &started);
+    if (!created)
+        return false;
+    const unique_handle process(started.hProcess);
+    const unique_handle thread(started.hThread);
+
+    std::uint64_t start_time = 0;
+    system_time_as_file_time(start_time);
+
+    const auto terminate = [&](std::uint64_t elapsed) {
+        VARNOX_LOG(1, log_source, 399,
+                   L"Terminate command process (%s) when it is running (%I64u) seconds which is over (%I64u) seconds.",
+                   command.c_str(), elapsed, timeout);
+        ::TerminateProcess(process.get(), ERROR_TIMEOUT);
+        ::WaitForSingleObject(process.get(), wait_after_termination_ms);
+    };
+
+    bool finished = false;
+    for (;;) {
+        DWORD peeked = 0;
+        DWORD available = 0;
+        char peek_buffer[chunk_size] = {};
+        if (!::PeekNamedPipe(output_read_private.get(), peek_buffer, chunk_size, &peeked, &available, nullptr))
+            available = 0;
+
+        if (available > 0) {
+            read_available(output_read_private.get(), available, output);
+            // A child that keeps writing must not escape its time limit.
+            if (timeout > 0 && !child_has_ended(process.get())) {
+                std::uint64_t now = 0;
+                if (system_time_as_file_time(now)) {
+                    const std::uint64_t elapsed = seconds_between(start_time, now);
+                    if (elapsed >= timeout) {
+                        terminate(elapsed);
+                        continue;
+                    }
+                }
+            }
+        } else {
+            if (child_has_ended(process.get()))
+                break;
+
+            if (timeout == 0) {
+                VARNOX_LOG(4, log_source, 411, L"The Command (%s) is still running.", command.c_str());
+                ::WaitForSingleObject(process.get(), poll_interval_ms);
+            } else {
+                std::uint64_t now = 0;
+                if (!system_time_as_file_time(now)) {
+                    VARNOX_LOG(4, log_source, 407, L"The Command (%s) is still running.", command.c_str());
+                    ::WaitForSingleObject(process.get(), poll_interval_ms);
+                } else {
+                    const std::uint64_t elapsed = seconds_between(start_time, now);
+                    if (elapsed < timeout) {
+                        VARNOX_LOG(4, log_source, 404, L"The Command (%s) is still running. (%I64u seconds)",
+                                   command.c_str(), elapsed);
+                        ::WaitForSingleObject(process.get(), poll_interval_ms);
+                    } else {
+                        terminate(elapsed);
+                        continue;
+                    }
+                }
+            }
+        }
+
+        // One more pass after the child's end drains what it wrote last.
+        if (finished)
+            break;
+        DWORD exit_code = 0;
+        if (::GetExitCodeProcess(process.get(), &exit_code) && exit_code != STILL_ACTIVE)
+            finished = true;
+    }
+
+    DWORD exit_code = 0;
+    const BOOL got_exit_code = ::GetExitCodeProcess(process.get(), &exit_code);
+    const DWORD code = got_exit_code ? exit_code : ::GetLastError();
+    // HRESULT_FROM_WIN32 of the code is 0 only for 0: every other code fails.
+    const bool succeeded = code == 0;
+    ::SetLastError(code);
+    return succeeded;
+}
+
+} // namespace windows
+} // namespace varnox

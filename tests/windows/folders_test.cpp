@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <boost/filesystem.hpp>
+
+#include <set>
+#include <string>
+
+#include "probe_output.h"
+#include "test_support.h"
+#include "varnox/windows/folders.h"
+
+using test_support::temp_folder;
+using test_support::to_utf8;
+namespace windows = varnox::windows;
+
+namespace {
+
+std::wstring environment(const wchar_t* name)
+{
+    wchar_t value[32768] = {};
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 32768);
+    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b)
+{
+    return ::_wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+bool is_folder(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring leaf_of(const std::wstring& path)
+{
+    return boost::filesystem::path(path).filename().wstring();
+}
+
+// A folder below base whose path is exactly length characters long.
+std::wstring folder_of_length(const std::wstring& base, size_t length)
+{
+    std::wstring path = base;
+    while (path.size() < length) {
+        const size_t room = length - path.size() - 1;
+        path += L"\\" + std::wstring(room < 100 ? room : 100, L'd');
+        if (path.back() == L'\\')
+            path.back() = L'e';
+    }
+    boost::filesystem::create_directories(path);
+    return path;
+}
+
+} // namespace
+
+// The Windows folder agrees with %windir%, the system folder lies in it, the
+// temporary folder is %TEMP% without its trailing backslash.
+TEST(folders, system_windows_and_temp)
+{
+    const std::wstring windows_folder = windows::get_windows_folder();
+    EXPECT_TRUE(same_path(environment(L"windir"), windows_folder)) << to_utf8(windows_folder);
+    EXPECT_TRUE(same_path(windows_folder + L"\\system32", windows::get_system_folder()))
+        << to_utf8(windows::get_system_folder());
+    EXPECT_TRUE(is_folder(windows::get_system_folder()));
+
+    std::wstring temp = environment(L"TEMP");
+    while (!temp.empty() && temp.back() == L'\\')
+        temp.pop_back();
+    const std::wstring temp_folder_path = windows::get_temp_folder();
+    EXPECT_TRUE(same_path(temp, temp_folder_path)) << to_utf8(temp_folder_path);
+    EXPECT_NE(L'\\', temp_folder_path.back());
+}
+
+// get_temp_file_name makes a new empty file with the prefix in the folder, a different one each time.
+TEST(folders, temp_file_name_creates_unique_empty_files)
+{
+    temp_folder folder;
+    std::set<std::wstring> names;
+    for (int i = 0; i < 3; ++i) {
+        const std::wstring path = windows::get_temp_file_name(folder.path(), L"vnx");
+        ASSERT_FALSE(path.empty());
+        EXPECT_TRUE(same_path(folder.path(), boost::filesystem::path(path).parent_path().wstring()));
+        EXPECT_EQ(0u, leaf_of(path).find(L"vnx")) << to_utf8(path);
+        EXPECT_TRUE(test_support::file_exists(path));
+        EXPECT_FALSE(is_folder(path));
+        EXPECT_EQ(0u, test_support::file_size(path));
+        names.insert(path);
+    }
+    EXPECT_EQ(3u, names.size());
+}
+
+// Folders of 0 or more than 245 characters, and missing folders, give an empty name and no file.
+TEST(folders, temp_file_name_rejects_unusable_folders)
+{
+    temp_folder folder;
+    const std::wstring longest = folder_of_length(folder.path(), 245);
+    const std::wstring too_long = folder_of_length(folder.path(), 246);
+    ASSERT_TRUE(is_folder(longest));
+    ASSERT_TRUE(is_folder(too_long)) << "the 246-character folder exists, so only the length can refuse it";
+
+    const std::wstring in_longest = windows::get_temp_file_name(longest, L"vnx");
+    EXPECT_FALSE(in_longest.empty());
+    EXPECT_TRUE(test_support::file_exists(in_longest));
+
+    const struct {
+        const char* scenario;
+        std::wstring folder;
+    } cases[] = {
+        {"empty", L""},
+        {"246 characters", too_long},
+        {"missing", folder.file(L"missing")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        EXPECT_EQ(L"", windows::get_temp_file_name(c.folder, L"vnx"));
+    }
+    EXPECT_TRUE(boost::filesystem::is_empty(too_long));
+}
+
+// create_temp_folder makes a new, empty folder in place of the unique file name.
+TEST(folders, create_temp_folder_makes_empty_folders)
+{
+    temp_folder folder;
+    const std::wstring first = windows::create_temp_folder(folder.path(), L"vnx");
+    const std::wstring second = windows::create_temp_folder(folder.path(), L"vnx");
+    for (const std::wstring& path : {first, second}) {
+        SCOPED_TRACE(to_utf8(path));
+        ASSERT_FALSE(path.empty());
+        EXPECT_TRUE(is_folder(path));
+        EXPECT_TRUE(boost::filesystem::is_empty(path));
+        EXPECT_TRUE(same_path(folder.path(), boost::filesystem::path(path).parent_path().wstring()));
+        EXPECT_EQ(0u, leaf_of(path).find(L"vnx"));
+    }
+    EXPECT_NE(first, second);
+    EXPECT_EQ(L"", windows::create_temp_folder(folder.file(L"missing"), L"vnx"));
+    EXPECT_EQ(L"", windows::create_temp_folder(L"", L"vnx"));
+}
+
+// The module's path and folder name the running program.
+TEST(folders, module_file_name_and_folder)
+{
+    test_support::temp_folder folder;
+    const std::wstring probe = test_support::windows_path_of_unix(VARNOX_SYSTEM_PROBE);
+    const auto values = run_system_probe(probe, folder);
+    ASSERT_FALSE(values.empty());
+    EXPECT_TRUE(same_path(probe, test_support::from_utf8(values.at("module_file_name"))))
+        << values.at("module_file_name");
+    EXPECT_TRUE(same_path(boost::filesystem::path(probe).parent_path().wstring(),
+                          test_support::from_utf8(values.at("module_folder"))))
+        << values.at("module_folder");
+}
+

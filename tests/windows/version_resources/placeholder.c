@@ -1,0 +1,1 @@
+int version_resource_placeholder;
