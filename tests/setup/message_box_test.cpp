@@ -118,6 +118,13 @@ std::string table_text(UINT id)
     return std::string();
 }
 
+// The boxes must show the language under test, or Chinese texts would go
+// unchecked.
+TEST(VARNOX_BOX_SUITE, user_interface_language_is_the_one_under_test)
+{
+    EXPECT_EQ(VARNOX_EXPECTED_LANGUAGE, ::GetUserDefaultUILanguage());
+}
+
 struct box_case {
     const char* name;
     std::wstring probe_arguments;
@@ -131,7 +138,7 @@ struct box_case {
 // The real MessageBoxW, reached through the setup program's presenter, shows
 // the table's caption and text with the style's buttons, and the button the
 // user presses (or Escape on an OK/Cancel box) comes back as the answer.
-TEST(message_box, shows_the_texts_and_returns_the_pressed_button)
+TEST(VARNOX_BOX_SUITE, shows_the_texts_and_returns_the_pressed_button)
 {
     const box_case cases[] = {
         {"prerequisite box, OK", L"113 102 0x40010", L"ok", table_text(102), table_text(113), "1", IDOK},
@@ -173,7 +180,7 @@ bool running_under_wine()
 }
 
 // The prerequisite boxes stay above other windows; the add-on boxes do not.
-TEST(message_box, only_the_prerequisite_style_is_topmost)
+TEST(VARNOX_BOX_SUITE, only_the_prerequisite_style_is_topmost)
 {
     const struct {
         const wchar_t* probe_arguments;
