@@ -17,6 +17,7 @@ packages=(
   msitools wixl
   libboost-dev googletest
   zip unzip python3 time
+  locales
 )
 
 need_update=0
