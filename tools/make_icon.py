@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the setup program's icon: nine 32-bit images, 16 to 128 pixels."""
+"""Writes the setup program's icon: nine 32-bit images, 16 to 64 pixels."""
 import struct
 import sys
 
-SIZES = (16, 20, 24, 32, 40, 48, 64, 96, 128)
+# Small sizes only: the image of install.exe must stay compact.
+SIZES = (16, 20, 24, 28, 32, 40, 48, 56, 64)
 
 
 def image(size):

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "message_texts.h"
+#include "payload_locator.h"
 #include "test_support.h"
 #include "varnox/windows/handle.h"
 
@@ -182,6 +183,14 @@ TEST_P(product_image, is_a_gui_program_without_compiler_runtime_dlls)
         EXPECT_EQ(std::string::npos, name.find("libgcc"));
         EXPECT_EQ(std::string::npos, name.find("libwinpthread"));
     }
+}
+
+// The bare image holds no payload signature of its own where the scan looks,
+// so a setup made from it finds its payload and not its own bytes.
+TEST_P(product_image, image_alone_has_no_payload)
+{
+    const auto found = install::find_payload_offset(_path);
+    EXPECT_FALSE(found.has_value()) << "signature at 0x" << std::hex << found.value_or(0);
 }
 
 // The manifest asks for administrator rights, without UI access, and claims
