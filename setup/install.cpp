@@ -2,11 +2,16 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <windows.h>
+
 #include "job_choice.h"
 #include "payload_locator.h"
+#include "prerequisites.h"
 #include "varnox/common/archive.h"
 #include "varnox/common/log.h"
+#include "varnox/windows/com_init.h"
 #include "varnox/windows/folders.h"
+#include "varnox/windows/operating_system.h"
 
 namespace install {
 
@@ -17,6 +22,16 @@ std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& 
 
 int run()
 {
+    system_hotfix_probe probe;
+    message_box_presenter presenter;
+    return run(probe, presenter);
+}
+
+int run(hotfix_probe& probe, message_presenter& presenter)
+{
+    // Uninitialises at the end only if this initialisation was the thread's first.
+    const varnox::windows::com_init com;
+
     const std::wstring executable_path = varnox::windows::get_module_file_name();
 
     varnox::logger& log = varnox::the_logger();
@@ -27,6 +42,10 @@ int run()
     const std::optional<std::int32_t> archive_offset = find_payload_offset(executable_path);
     if (!archive_offset)
         return exit_success;
+
+    const varnox::windows::operating_system os = varnox::windows::operating_system::get();
+    if (!check_prerequisites(os, ::GetCommandLineW(), probe, presenter))
+        return exit_refused;
 
     // Held for the rest of the run; released when the run returns.
     const std::shared_ptr<varnox::archive::unzip> archive =

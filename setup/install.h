@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "messages.h"
+#include "prerequisites.h"
+
 namespace install {
 
 // Exit codes of a setup run.
@@ -24,5 +27,8 @@ std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& 
 
 // One setup run, from start-up to its exit code.
 int run();
+
+// The same run with the update probe and the message boxes given by the caller.
+int run(hotfix_probe& probe, message_presenter& presenter);
 
 } // namespace install

@@ -73,6 +73,16 @@ std::wstring setup_with_payload(const temp_folder& folder, const std::wstring& n
     return target;
 }
 
+// The updates that Windows 7 x64 needs, listed by the stand-in wmic.exe, so
+// that a run with a payload gets past its prerequisite checks.
+test_support::environment_changes updates_installed()
+{
+    wchar_t path[32768] = {};
+    ::GetEnvironmentVariableW(L"PATH", path, 32768);
+    return {{L"PATH", test_support::windows_path_of_unix(VARNOX_STAND_IN_WMIC_DIR) + L";" + path},
+            {L"VARNOX_STAND_IN_HOTFIXES", L"KB4490628,KB4474419"}};
+}
+
 } // namespace
 
 // A payload that starts like an archive but cannot be read ends the run with
@@ -85,7 +95,7 @@ TEST(install_exe, unreadable_payload_ends_with_exit_code_1_and_logs_why)
     const std::wstring log = log_of(exe);
     ::DeleteFileW(log.c_str());
 
-    const auto result = test_support::run_process(L"\"" + exe + L"\"", 60000);
+    const auto result = test_support::run_process(L"\"" + exe + L"\"", 60000, updates_installed());
     ASSERT_TRUE(result.started);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(1u, result.exit_code);
@@ -114,7 +124,7 @@ TEST(install_exe, readable_payload_is_opened_and_ends_with_exit_code_0)
         const std::wstring log = log_of(exe);
         ::DeleteFileW(log.c_str());
 
-        const auto result = test_support::run_process(L"\"" + exe + L"\" /qn", 60000);
+        const auto result = test_support::run_process(L"\"" + exe + L"\" /qn", 60000, updates_installed());
         ASSERT_TRUE(result.started);
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(0u, result.exit_code);

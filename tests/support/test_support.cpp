@@ -134,15 +134,46 @@ BOOL CALLBACK collect_window(HWND window, LPARAM context)
 
 } // namespace
 
-process_result run_process(const std::wstring& command_line, DWORD timeout_ms)
+namespace {
+
+// The current environment with the changes applied, as a CreateProcessW block.
+std::wstring environment_block(const environment_changes& changes)
+{
+    std::vector<std::wstring> entries;
+    wchar_t* current = ::GetEnvironmentStringsW();
+    for (const wchar_t* entry = current; entry && *entry; entry += wcslen(entry) + 1)
+        entries.emplace_back(entry);
+    ::FreeEnvironmentStringsW(current);
+    for (const auto& change : changes) {
+        const std::wstring prefix = change.first + L"=";
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&](const std::wstring& entry) {
+                                         return _wcsnicmp(entry.c_str(), prefix.c_str(), prefix.size()) == 0;
+                                     }),
+                      entries.end());
+        if (!change.second.empty())
+            entries.push_back(prefix + change.second);
+    }
+    std::wstring block;
+    for (const auto& entry : entries)
+        block += entry + L'\0';
+    block += L'\0';
+    return block;
+}
+
+} // namespace
+
+process_result run_process(const std::wstring& command_line, DWORD timeout_ms,
+                           const environment_changes& environment)
 {
     process_result result;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     std::wstring mutable_line = command_line;
-    if (!::CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
+    std::wstring block = environment.empty() ? std::wstring() : environment_block(environment);
+    if (!::CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                          block.empty() ? nullptr : &block[0], nullptr, &startup, &info))
         return result;
     varnox::windows::unique_handle process(info.hProcess);
     varnox::windows::unique_handle thread(info.hThread);

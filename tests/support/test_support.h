@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -46,8 +47,12 @@ struct process_result {
     std::vector<std::wstring> window_titles;
 };
 
+// Variables set (or, with an empty value, removed) in a child's environment.
+using environment_changes = std::vector<std::pair<std::wstring, std::wstring>>;
+
 // Runs a program with the given command line and waits up to timeout_ms,
 // watching for windows of its own; a process still running then is killed.
-process_result run_process(const std::wstring& command_line, DWORD timeout_ms);
+process_result run_process(const std::wstring& command_line, DWORD timeout_ms,
+                           const environment_changes& environment = {});
 
 } // namespace test_support
