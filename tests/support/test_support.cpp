@@ -5,6 +5,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "varnox/windows/code_page.h"
 #include "varnox/windows/handle.h"
 
 namespace test_support {
@@ -83,25 +84,12 @@ std::uint64_t file_size(const std::wstring& path)
 
 std::string to_utf8(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
-                          nullptr, nullptr);
-    return utf8;
+    return varnox::windows::to_code_page(text, CP_UTF8);
 }
 
 std::wstring from_utf8(const std::string& text)
 {
-    if (text.empty())
-        return std::wstring();
-    const int size =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
+    return varnox::windows::from_code_page(text, CP_UTF8);
 }
 
 std::wstring windows_path_of_unix(const std::string& unix_path)

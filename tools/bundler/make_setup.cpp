@@ -18,6 +18,7 @@
 
 #include "payload_locator.h"
 #include "varnox/common/archive.h"
+#include "varnox/windows/code_page.h"
 
 namespace {
 
@@ -31,25 +32,13 @@ struct refusal : std::runtime_error {
 
 std::string utf8_of(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
-    return narrow;
+    return varnox::windows::to_code_page(text, CP_UTF8);
 }
 
 // Member names travel in the ANSI code page, as the setup program writes them.
 std::string ansi_of(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
-    const int length =
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
-    return narrow;
+    return varnox::windows::to_code_page(text, CP_ACP);
 }
 
 std::string read_whole(const std::wstring& path)

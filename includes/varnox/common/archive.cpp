@@ -10,32 +10,12 @@
 #include <boost/filesystem/path.hpp>
 
 #include "varnox/common/log.h"
+#include "varnox/windows/code_page.h"
 
 namespace varnox {
 namespace archive {
 
 namespace {
-
-std::wstring wide_of_ansi(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
-}
-
-std::string ansi_of_wide(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int length =
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
-    return narrow;
-}
 
 // Control characters would garble the log line itself.
 std::wstring printable_name(const std::string& name)
@@ -46,7 +26,7 @@ std::wstring printable_name(const std::string& name)
         if (byte < 0x20 || byte == 0x7F)
             c = '?';
     }
-    return wide_of_ansi(shown);
+    return windows::from_code_page(shown, CP_ACP);
 }
 
 bool is_device_name(const std::string& component)
@@ -74,7 +54,7 @@ void delete_partial_file(const std::string& target)
     boost::filesystem::remove(path, error);
     if (error)
         VARNOX_LOG(2, log_source, log_line_partial_not_deleted, L"Could not delete the partly written file %s: %s",
-                   wide_of_ansi(target).c_str(), wide_of_ansi(error.message()).c_str());
+                   windows::from_code_page(target, CP_ACP).c_str(), windows::from_code_page(error.message(), CP_ACP).c_str());
 }
 
 // Creates the folder chain that holds target; false only when the folder was
@@ -274,7 +254,7 @@ bool unzip_base::extract(const std::string& name, const std::string& target)
 
 bool unzip_base::extract_all(const std::wstring& folder, std::vector<std::wstring>& files)
 {
-    const std::string narrow_folder = ansi_of_wide(folder);
+    const std::string narrow_folder = windows::to_code_page(folder, CP_ACP);
     const mz_uint count = _initialised ? mz_zip_reader_get_num_files(&_reader) : 0;
     for (mz_uint index = 0; index < count; ++index) {
         mz_zip_archive_file_stat stat;
@@ -298,7 +278,7 @@ bool unzip_base::extract_all(const std::wstring& folder, std::vector<std::wstrin
                        L"DecompressArchive could not create directory.");
             return false;
         }
-        files.push_back(wide_of_ansi(target));
+        files.push_back(windows::from_code_page(target, CP_ACP));
         remove_old_target(target);
         if (!_extract_member(index, target)) {
             VARNOX_LOG(1, log_source, log_line_extract_all_failed, L"%s", L"mz_zip_reader_extract_to_file() failed!");

@@ -1,5 +1,6 @@
 #include "varnox/common/log.h"
 
+#include "varnox/windows/code_page.h"
 #include "varnox/windows/handle.h"
 
 #include <windows.h>
@@ -31,16 +32,7 @@ std::string to_utf8_crlf(const std::wstring& text)
             crlf.push_back(L'\r');
         crlf.push_back(c);
     }
-    if (crlf.empty())
-        return std::string();
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()), &utf8[0], size,
-                          nullptr, nullptr);
-    return utf8;
+    return windows::to_code_page(crlf, CP_UTF8);
 }
 
 } // namespace
