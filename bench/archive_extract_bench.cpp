@@ -9,6 +9,7 @@
 
 #include "payload_locator.h"
 #include "varnox/common/archive.h"
+#include "varnox/windows/code_page.h"
 
 namespace {
 
@@ -22,11 +23,7 @@ double seconds_since(const LARGE_INTEGER& start)
 
 std::string ansi_of(const std::wstring& text)
 {
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(length > 0 ? length - 1 : 0));
-    return narrow;
+    return varnox::windows::to_code_page(text, CP_ACP);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "varnox/windows/code_page.h"
 #include "varnox/windows/folders.h"
 #include "varnox/windows/operating_system.h"
 
@@ -13,14 +14,7 @@ namespace {
 
 std::string utf8(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                          nullptr);
-    return bytes;
+    return varnox::windows::to_code_page(text, CP_UTF8);
 }
 
 void line(std::string& out, const char* key, const std::wstring& value)
