@@ -6,7 +6,7 @@ namespace varnox {
 namespace windows {
 
 // Text files in UTF-8 without a byte-order mark, with CR LF line ends on disk
-// and LF in memory. A byte-order mark is not treated specially: it is read as
+// and LF in memory. A byte-order mark gets no handling of its own: it is read as
 // U+FEFF and written back as such.
 
 enum class text_file_read {
