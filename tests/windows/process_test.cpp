@@ -106,6 +106,20 @@ TEST_F(process_runner, nul_byte_cuts_its_chunk)
     EXPECT_EQ(all.substr(0, 100) + all.substr(512), result.output);
 }
 
+// A child that reads its input to the end finds it empty and at its end, also
+// under cmd.exe as the hotfix listing runs it.
+TEST_F(process_runner, child_reading_its_input_finds_it_ended)
+{
+    for (const std::wstring& command : {child_command(L"stdin"), L"cmd.exe /C " + child_command(L"stdin")}) {
+        SCOPED_TRACE(test_support::to_utf8(command));
+        // The limit only keeps a hanging child from stopping the suite.
+        const run_result result = run(command, 10);
+        EXPECT_TRUE(result.succeeded);
+        EXPECT_EQ(0u, result.last_error);
+        EXPECT_EQ(L"input: 0 bytes", result.output);
+    }
+}
+
 // Standard error goes to the runner's own standard error, not into the output.
 TEST_F(process_runner, standard_error_is_not_collected)
 {

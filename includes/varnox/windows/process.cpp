@@ -76,15 +76,13 @@ std::uint64_t seconds_between(std::uint64_t start, std::uint64_t now)
     return now > start ? (now - start) / file_time_units_per_second : 0;
 }
 
+// A pipe whose ends this process keeps to itself; the child's end is made
+// inheritable on its own, since every inheritable handle goes to the child.
 bool create_pipe(unique_handle& read_end, unique_handle& write_end)
 {
-    SECURITY_ATTRIBUTES attributes = {};
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = nullptr;
-    attributes.bInheritHandle = TRUE;
     HANDLE read_handle = nullptr;
     HANDLE write_handle = nullptr;
-    const BOOL created = ::CreatePipe(&read_handle, &write_handle, &attributes, 0);
+    const BOOL created = ::CreatePipe(&read_handle, &write_handle, nullptr, 0);
     if (!created)
         return false;
     read_end.reset(read_handle);
@@ -92,15 +90,9 @@ bool create_pipe(unique_handle& read_end, unique_handle& write_end)
     return true;
 }
 
-bool duplicate_for_this_process(HANDLE source, unique_handle& duplicate)
+bool make_inheritable(HANDLE handle)
 {
-    HANDLE target = nullptr;
-    const BOOL duplicated = ::DuplicateHandle(::GetCurrentProcess(), source, ::GetCurrentProcess(), &target, 0,
-                                              FALSE, DUPLICATE_SAME_ACCESS);
-    if (!duplicated)
-        return false;
-    duplicate.reset(target);
-    return true;
+    return ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) != FALSE;
 }
 
 } // namespace
@@ -114,11 +106,14 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
     }
     output.clear();
 
-    unique_handle output_read, output_write, output_read_private;
-    if (!create_pipe(output_read, output_write) || !duplicate_for_this_process(output_read.get(), output_read_private))
+    // The child gets the read end of its input and the write end of its
+    // output, nothing else: holding the input's write end, it would wait for
+    // the end of its input for ever.
+    unique_handle output_read, output_write;
+    if (!create_pipe(output_read, output_write) || !make_inheritable(output_write.get()))
         return false;
-    unique_handle input_read, input_write, input_write_private;
-    if (!create_pipe(input_read, input_write) || !duplicate_for_this_process(input_write.get(), input_write_private))
+    unique_handle input_read, input_write;
+    if (!create_pipe(input_read, input_write) || !make_inheritable(input_read.get()))
         return false;
 
     STARTUPINFOW startup = {};
@@ -137,6 +132,11 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         return false;
     const unique_handle process(started.hProcess);
     const unique_handle thread(started.hThread);
+    // The child holds its own ends now. With the write end of the input
+    // closed here too, its input is empty and at its end from the start.
+    input_write.reset();
+    input_read.reset();
+    output_write.reset();
 
     std::uint64_t start_time = 0;
     system_time_as_file_time(start_time);
@@ -154,11 +154,11 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         DWORD peeked = 0;
         DWORD available = 0;
         char peek_buffer[chunk_size] = {};
-        if (!::PeekNamedPipe(output_read_private.get(), peek_buffer, chunk_size, &peeked, &available, nullptr))
+        if (!::PeekNamedPipe(output_read.get(), peek_buffer, chunk_size, &peeked, &available, nullptr))
             available = 0;
 
         if (available > 0) {
-            read_available(output_read_private.get(), available, output);
+            read_available(output_read.get(), available, output);
             // A child that keeps writing must not escape its time limit.
             if (timeout > 0 && !child_has_ended(process.get())) {
                 std::uint64_t now = 0;
