@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
-#include <vector>
+#include <cstring>
+#include <string>
 
 #include "varnox/common/log.h"
+#include "varnox/windows/code_page.h"
 #include "varnox/windows/handle.h"
 
 namespace varnox {
@@ -19,30 +21,21 @@ constexpr DWORD poll_interval_ms = 1000;
 constexpr DWORD wait_after_termination_ms = 15000;
 constexpr std::uint64_t file_time_units_per_second = 10000000;
 
-// Appends one chunk of child output: a NUL-terminated ANSI text.
-void append_chunk(const char* chunk, std::wstring& output)
-{
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, chunk, -1, nullptr, 0);
-    if (length <= 1)
-        return;
-    std::vector<wchar_t> wide(static_cast<size_t>(length));
-    if (::MultiByteToWideChar(CP_ACP, 0, chunk, -1, wide.data(), length) > 0)
-        output.append(wide.data(), static_cast<size_t>(length) - 1);
-}
-
 // Reads exactly the bytes that the peek reported, in chunks of at most 512:
-// a read asking for more would wait for ever, since this process still holds
-// the pipe's write end.
-void read_available(HANDLE pipe, DWORD available, std::wstring& output)
+// a read asking for more could wait for ever on a child that is still alive
+// and quiet. A chunk's text ends at its first NUL byte. The bytes are kept as
+// they came and decoded once at the end, so that a double-byte character
+// split between two reads stays whole.
+void read_available(HANDLE pipe, DWORD available, std::string& captured)
 {
     while (available > 0) {
-        char chunk[chunk_size + 1] = {};
+        char chunk[chunk_size] = {};
         const DWORD wanted = available < chunk_size ? available : chunk_size;
         DWORD read = 0;
         const BOOL ok = ::ReadFile(pipe, chunk, wanted, &read, nullptr);
         if (!ok || read == 0)
             return;
-        append_chunk(chunk, output);
+        captured.append(chunk, ::strnlen(chunk, read));
         available -= read;
     }
 }
@@ -149,6 +142,7 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         ::WaitForSingleObject(process.get(), wait_after_termination_ms);
     };
 
+    std::string captured;
     bool finished = false;
     for (;;) {
         DWORD peeked = 0;
@@ -158,7 +152,7 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
             available = 0;
 
         if (available > 0) {
-            read_available(output_read.get(), available, output);
+            read_available(output_read.get(), available, captured);
             // A child that keeps writing must not escape its time limit.
             if (timeout > 0 && !child_has_ended(process.get())) {
                 std::uint64_t now = 0;
@@ -203,6 +197,8 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         if (::GetExitCodeProcess(process.get(), &exit_code) && exit_code != STILL_ACTIVE)
             finished = true;
     }
+
+    output = from_code_page(captured, CP_ACP);
 
     DWORD exit_code = 0;
     const BOOL got_exit_code = ::GetExitCodeProcess(process.get(), &exit_code);
