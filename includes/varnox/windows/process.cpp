@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "varnox/common/log.h"
 #include "varnox/windows/code_page.h"
@@ -17,26 +18,30 @@ namespace {
 const wchar_t log_source[] = L"varnox/windows/process";
 
 constexpr DWORD chunk_size = 512;
-constexpr DWORD poll_interval_ms = 1000;
+// While the pipe is empty the runner waits on the child, first briefly, so
+// that output that keeps coming is read at once, then longer while the child
+// stays quiet; its end cuts any wait short.
+constexpr DWORD first_quiet_wait_ms = 1;
+constexpr DWORD longest_quiet_wait_ms = 1000;
+constexpr DWORD progress_interval_ms = 1000;
 constexpr DWORD wait_after_termination_ms = 15000;
 constexpr std::uint64_t file_time_units_per_second = 10000000;
 
-// Reads exactly the bytes that the peek reported, in chunks of at most 512:
-// a read asking for more could wait for ever on a child that is still alive
-// and quiet. A chunk's text ends at its first NUL byte. The bytes are kept as
-// they came and decoded once at the end, so that a double-byte character
-// split between two reads stays whole.
-void read_available(HANDLE pipe, DWORD available, std::string& captured)
+// Reads exactly the bytes that the peek reported: a read asking for more
+// could wait for ever on a child that is alive and quiet. The text of each
+// 512-byte chunk ends at its first NUL byte, as if the chunks were read one
+// by one. The bytes are decoded once at the end, so that a double-byte
+// character split between two chunks stays whole.
+void read_available(HANDLE pipe, DWORD available, std::vector<char>& buffer, std::string& captured)
 {
-    while (available > 0) {
-        char chunk[chunk_size] = {};
-        const DWORD wanted = available < chunk_size ? available : chunk_size;
-        DWORD read = 0;
-        const BOOL ok = ::ReadFile(pipe, chunk, wanted, &read, nullptr);
-        if (!ok || read == 0)
-            return;
-        captured.append(chunk, ::strnlen(chunk, read));
-        available -= read;
+    if (buffer.size() < available)
+        buffer.resize(available);
+    DWORD read = 0;
+    if (!::ReadFile(pipe, buffer.data(), available, &read, nullptr))
+        return;
+    for (DWORD offset = 0; offset < read; offset += chunk_size) {
+        const DWORD size = read - offset < chunk_size ? read - offset : chunk_size;
+        captured.append(&buffer[offset], ::strnlen(&buffer[offset], size));
     }
 }
 
@@ -142,6 +147,24 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         ::WaitForSingleObject(process.get(), wait_after_termination_ms);
     };
 
+    DWORD quiet_wait_ms = first_quiet_wait_ms;
+    const auto wait_while_quiet = [&] {
+        ::WaitForSingleObject(process.get(), quiet_wait_ms);
+        quiet_wait_ms = quiet_wait_ms < longest_quiet_wait_ms / 2 ? quiet_wait_ms * 2 : longest_quiet_wait_ms;
+    };
+    // "Still running" is reported in the first quiet pass, then about once a second.
+    bool reported = false;
+    DWORD last_report = 0;
+    const auto progress_due = [&] {
+        const DWORD now = ::GetTickCount();
+        if (reported && now - last_report < progress_interval_ms)
+            return false;
+        reported = true;
+        last_report = now;
+        return true;
+    };
+
+    std::vector<char> buffer;
     std::string captured;
     bool finished = false;
     for (;;) {
@@ -152,7 +175,8 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
             available = 0;
 
         if (available > 0) {
-            read_available(output_read.get(), available, captured);
+            read_available(output_read.get(), available, buffer, captured);
+            quiet_wait_ms = first_quiet_wait_ms;
             // A child that keeps writing must not escape its time limit.
             if (timeout > 0 && !child_has_ended(process.get())) {
                 std::uint64_t now = 0;
@@ -168,20 +192,24 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
             if (child_has_ended(process.get()))
                 break;
 
+            const bool report = progress_due();
             if (timeout == 0) {
-                VARNOX_LOG(4, log_source, 411, L"The Command (%s) is still running.", command.c_str());
-                ::WaitForSingleObject(process.get(), poll_interval_ms);
+                if (report)
+                    VARNOX_LOG(4, log_source, 411, L"The Command (%s) is still running.", command.c_str());
+                wait_while_quiet();
             } else {
                 std::uint64_t now = 0;
                 if (!system_time_as_file_time(now)) {
-                    VARNOX_LOG(4, log_source, 407, L"The Command (%s) is still running.", command.c_str());
-                    ::WaitForSingleObject(process.get(), poll_interval_ms);
+                    if (report)
+                        VARNOX_LOG(4, log_source, 407, L"The Command (%s) is still running.", command.c_str());
+                    wait_while_quiet();
                 } else {
                     const std::uint64_t elapsed = seconds_between(start_time, now);
                     if (elapsed < timeout) {
-                        VARNOX_LOG(4, log_source, 404, L"The Command (%s) is still running. (%I64u seconds)",
-                                   command.c_str(), elapsed);
-                        ::WaitForSingleObject(process.get(), poll_interval_ms);
+                        if (report)
+                            VARNOX_LOG(4, log_source, 404, L"The Command (%s) is still running. (%I64u seconds)",
+                                       command.c_str(), elapsed);
+                        wait_while_quiet();
                     } else {
                         terminate(elapsed);
                         continue;
