@@ -12,21 +12,8 @@
 #include "client_installation.h"
 #include "test_support.h"
 
+using test_support::operating_system_with;
 using test_support::to_utf8;
-
-namespace {
-
-varnox::windows::operating_system system_with(DWORD major, DWORD minor, WORD architecture)
-{
-    varnox::windows::operating_system os;
-    os.version_info.dwPlatformId = VER_PLATFORM_WIN32_NT;
-    os.version_info.dwMajorVersion = major;
-    os.version_info.dwMinorVersion = minor;
-    os.system_info.wProcessorArchitecture = architecture;
-    return os;
-}
-
-} // namespace
 
 // Each Windows gets the package of its version and bitness, and its own log line when that is missing.
 TEST(client_package_for, chooses_by_version_and_bitness)
@@ -39,19 +26,22 @@ TEST(client_package_for, chooses_by_version_and_bitness)
         int log_line;
         const wchar_t* logged;
     } cases[] = {
-        {"Windows 10 x64", system_with(10, 0, x64), "client_x64.msi", 237, L"Can't extract client_x64.msi file!"},
-        {"Windows 7 x64", system_with(6, 1, x64), "client_x64.msi", 237, L"Can't extract client_x64.msi file!"},
-        {"Windows Vista x86", system_with(6, 0, x86), "client_x86.msi", 244, L"Can't extract client_x86.msi file!"},
-        {"Windows Server 2008 Itanium", system_with(6, 0, itanium), "client_x64.msi", 237,
+        {"Windows 10 x64", operating_system_with(10, 0, x64), "client_x64.msi", 237,
          L"Can't extract client_x64.msi file!"},
-        {"Windows XP x64", system_with(5, 2, x64), "client_x64_2k3.msi", 253,
+        {"Windows 7 x64", operating_system_with(6, 1, x64), "client_x64.msi", 237,
+         L"Can't extract client_x64.msi file!"},
+        {"Windows Vista x86", operating_system_with(6, 0, x86), "client_x86.msi", 244,
+         L"Can't extract client_x86.msi file!"},
+        {"Windows Server 2008 Itanium", operating_system_with(6, 0, itanium), "client_x64.msi", 237,
+         L"Can't extract client_x64.msi file!"},
+        {"Windows XP x64", operating_system_with(5, 2, x64), "client_x64_2k3.msi", 253,
          L"Can't extract client_x64_2k3.msi file!"},
-        {"Windows Server 2003 x86", system_with(5, 2, x86), "client_x86_2k3.msi", 260,
+        {"Windows Server 2003 x86", operating_system_with(5, 2, x86), "client_x86_2k3.msi", 260,
          L"Can't extract client_x86_2k3.msi file!"},
-        {"Windows Server 2003 Itanium", system_with(5, 2, itanium), "client_x64_2k3.msi", 253,
+        {"Windows Server 2003 Itanium", operating_system_with(5, 2, itanium), "client_x64_2k3.msi", 253,
          L"Can't extract client_x64_2k3.msi file!"},
-        {"Windows XP x86", system_with(5, 1, x86), nullptr, 0, nullptr},
-        {"Windows 2000", system_with(5, 0, x86), nullptr, 0, nullptr},
+        {"Windows XP x86", operating_system_with(5, 1, x86), nullptr, 0, nullptr},
+        {"Windows 2000", operating_system_with(5, 0, x86), nullptr, 0, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);

@@ -18,6 +18,7 @@
 #include "varnox/windows/registry.h"
 
 using test_support::error_text;
+using test_support::operating_system_with;
 using test_support::to_utf8;
 namespace windows = varnox::windows;
 using bytes = std::vector<BYTE>;
@@ -45,7 +46,8 @@ protected:
                test_support::from_utf8(::testing::UnitTest::GetInstance()->current_test_info()->name());
         ::SHDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
         const LSTATUS created =
-            ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+            ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                              nullptr);
         ASSERT_EQ(ERROR_SUCCESS, created) << to_utf8(error_text(created));
     }
 
@@ -137,7 +139,8 @@ TEST_F(registry_test, refresh_caches_each_supported_type)
         bytes expected_data;
     } cases[] = {
         {L"Text", REG_SZ, wide_bytes(std::wstring(L"agent\0", 6)), true, L"agent", {}},
-        {L"Expandable", REG_EXPAND_SZ, wide_bytes(std::wstring(L"%SystemRoot%\\x\0", 15)), true, L"%SystemRoot%\\x", {}},
+        {L"Expandable", REG_EXPAND_SZ, wide_bytes(std::wstring(L"%SystemRoot%\\x\0", 15)), true,
+         L"%SystemRoot%\\x", {}},
         {L"Unterminated", REG_SZ, wide_bytes(L"abc"), true, L"abc", {}},
         {L"Binary", REG_BINARY, {1, 0, 2}, true, L"", {1, 0, 2}},
         {L"Dword", REG_DWORD, bytes(reinterpret_cast<const BYTE*>(&dword), reinterpret_cast<const BYTE*>(&dword) + 4),
@@ -382,7 +385,8 @@ TEST_F(registry_test, delete_tree_removes_sub_keys_and_values)
                                                           reinterpret_cast<const BYTE*>(L"x"), 4));
             }
             windows::unique_hkey tree_key;
-            ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, tree.c_str(), 0, KEY_ALL_ACCESS, tree_key.put()));
+            ASSERT_EQ(ERROR_SUCCESS,
+                      ::RegOpenKeyExW(HKEY_CURRENT_USER, tree.c_str(), 0, KEY_ALL_ACCESS, tree_key.put()));
             ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(tree_key.get(), L"top", 0, REG_SZ,
                                                       reinterpret_cast<const BYTE*>(L"x"), 4));
 
@@ -408,50 +412,36 @@ TEST_F(registry_test, delete_tree_removes_sub_keys_and_values)
     }
 }
 
-namespace {
-
-windows::operating_system system_with(DWORD platform, DWORD major, DWORD minor, WORD architecture)
-{
-    windows::operating_system os;
-    os.version_info.dwPlatformId = platform;
-    os.version_info.dwMajorVersion = major;
-    os.version_info.dwMinorVersion = minor;
-    os.system_info.wProcessorArchitecture = architecture;
-    return os;
-}
-
-} // namespace
-
 // RegDeleteKeyExW is called exactly when the view asked for is not the
 // process's own on 64-bit Windows NT 5.1 or later; RegDeleteKeyW otherwise.
 TEST(delete_key_ex_choice, by_the_operating_system_facts)
 {
-    constexpr DWORD nt = VER_PLATFORM_WIN32_NT;
     constexpr WORD x86 = 0, itanium = 6, x64 = 9;
     const struct {
         const char* scenario;
-        windows::operating_system os;
+        windows::operating_system system;
         bool wow64;
         REGSAM access;
         std::uint32_t flags;
         bool extended;
     } cases[] = {
-        {"32-bit process on Windows 10 x64, 64-bit view asked", system_with(nt, 10, 0, x64), true, KEY_WOW64_64KEY, 0, true},
-        {"32-bit process, the editor's 64-bit flag", system_with(nt, 6, 1, x64), true, 0, 1, true},
-        {"32-bit process on XP x64", system_with(nt, 5, 2, x64), true, KEY_WOW64_64KEY, 0, true},
-        {"32-bit process on Itanium", system_with(nt, 5, 2, itanium), true, KEY_WOW64_64KEY, 0, true},
-        {"32-bit process, no view asked", system_with(nt, 10, 0, x64), true, 0, 0, false},
-        {"32-bit process, its own 32-bit view", system_with(nt, 10, 0, x64), true, KEY_WOW64_32KEY, 0, false},
-        {"32-bit process on 5.0", system_with(nt, 5, 0, x64), true, KEY_WOW64_64KEY, 0, false},
-        {"not Windows NT", system_with(1, 6, 1, x64), true, KEY_WOW64_64KEY, 0, false},
-        {"32-bit Windows", system_with(nt, 10, 0, x86), false, KEY_WOW64_64KEY, 1, false},
-        {"64-bit process, its own 64-bit view", system_with(nt, 10, 0, x64), false, KEY_WOW64_64KEY, 1, false},
-        {"64-bit process, no view asked", system_with(nt, 10, 0, x64), false, 0, 0, false},
-        {"64-bit process, the 32-bit view", system_with(nt, 10, 0, x64), false, KEY_WOW64_32KEY, 0, true},
+        {"32-bit process on Windows 10 x64, 64-bit view asked", operating_system_with(10, 0, x64), true,
+         KEY_WOW64_64KEY, 0, true},
+        {"32-bit process, the editor's 64-bit flag", operating_system_with(6, 1, x64), true, 0, 1, true},
+        {"32-bit process on XP x64", operating_system_with(5, 2, x64), true, KEY_WOW64_64KEY, 0, true},
+        {"32-bit process on Itanium", operating_system_with(5, 2, itanium), true, KEY_WOW64_64KEY, 0, true},
+        {"32-bit process, no view asked", operating_system_with(10, 0, x64), true, 0, 0, false},
+        {"32-bit process, its own 32-bit view", operating_system_with(10, 0, x64), true, KEY_WOW64_32KEY, 0, false},
+        {"32-bit process on 5.0", operating_system_with(5, 0, x64), true, KEY_WOW64_64KEY, 0, false},
+        {"not Windows NT", operating_system_with(6, 1, x64, 1), true, KEY_WOW64_64KEY, 0, false},
+        {"32-bit Windows", operating_system_with(10, 0, x86), false, KEY_WOW64_64KEY, 1, false},
+        {"64-bit process, its own 64-bit view", operating_system_with(10, 0, x64), false, KEY_WOW64_64KEY, 1, false},
+        {"64-bit process, no view asked", operating_system_with(10, 0, x64), false, 0, 0, false},
+        {"64-bit process, the 32-bit view", operating_system_with(10, 0, x64), false, KEY_WOW64_32KEY, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
-        EXPECT_EQ(c.extended, windows::uses_reg_delete_key_ex(c.os, c.wow64, c.access, c.flags));
+        EXPECT_EQ(c.extended, windows::uses_reg_delete_key_ex(c.system, c.wow64, c.access, c.flags));
     }
 }
 
@@ -528,7 +518,8 @@ TEST_F(registry_views, each_option_reaches_its_view)
         windows::reg_native_edit editor(flags);
         for (const REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_32KEY)}) {
             windows::unique_hkey opened;
-            ASSERT_EQ(ERROR_SUCCESS, editor.open_key(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, opened.put()));
+            ASSERT_EQ(ERROR_SUCCESS,
+                      editor.open_key(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, opened.put()));
             wchar_t text[8] = {};
             DWORD size = sizeof(text);
             ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(opened.get(), L"View", nullptr, nullptr,

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "varnox/windows/system_function.h"
+
 namespace varnox {
 namespace windows {
 
@@ -18,17 +20,6 @@ constexpr WORD architecture_x64 = 9;
 using reg_delete_key_ex_function = LSTATUS(WINAPI*)(HKEY, const wchar_t*, REGSAM, DWORD);
 using reg_delete_tree_function = LSTATUS(WINAPI*)(HKEY, const wchar_t*);
 using is_wow64_process_function = BOOL(WINAPI*)(HANDLE, PBOOL);
-
-// Functions that later Windows releases added, found at run time. Null with
-// the thread's last error set when they are missing.
-template <typename Function>
-Function find_function(const wchar_t* module_name, const char* function_name)
-{
-    const HMODULE module = ::GetModuleHandleW(module_name);
-    if (module == nullptr)
-        return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, function_name)));
-}
 
 bool is_wow64_process()
 {
