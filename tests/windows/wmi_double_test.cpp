@@ -190,6 +190,31 @@ TEST_F(wmi_double_test, failed_conversion_raises_com_error)
     EXPECT_EQ(0u, count);
 }
 
+// The log lines that tests read are split into letter and text without
+// reading past the end of a short or malformed line.
+TEST(wmi_test_support, log_lines_parse_safely)
+{
+    const struct {
+        const char* scenario;
+        std::wstring line;
+        wchar_t letter;
+        std::wstring text;
+    } cases[] = {
+        {"a full line", L"2024-01-01 10:00:00.000 (T0001) |E| wmi(479) - text \n", L'E', L"wmi(479) - text "},
+        {"an empty message", L"header |I| \n", L'I', L""},
+        {"ends at the closing bar", L"header |I|", L'I', L""},
+        {"ends after the letter", L"header |I", 0, L"header |I"},
+        {"no bar", L"plain text\n", 0, L"plain text"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        log_line parsed;
+        EXPECT_NO_THROW(parsed = parse_log_line(c.line));
+        EXPECT_EQ(c.letter, parsed.letter);
+        EXPECT_EQ(c.text, parsed.text);
+    }
+}
+
 // An embedded object is taken with a copy of the reader's connection; a value
 // that holds no interface leaves the target without an object.
 TEST_F(wmi_double_test, embedded_object_read)

@@ -12,6 +12,14 @@
 
 namespace wmi_double {
 
+// A line as the log hands it to its debug output, "<header> |X| text\n":
+// the severity letter (0 when the line has no "|X|") and the text.
+struct log_line {
+    wchar_t letter = 0;
+    std::wstring text;
+};
+log_line parse_log_line(const std::wstring& line);
+
 // Sends every log message up to a threshold to memory while it lives.
 class log_capture {
 public:
