@@ -444,6 +444,12 @@ fake_object& fake_object::fail_get_method(HRESULT result)
     return *this;
 }
 
+fake_object& fake_object::uncopyable_array(const std::wstring& name)
+{
+    _uncopyable_arrays.push_back(lower(name));
+    return *this;
+}
+
 fake_object& fake_object::fail_spawn(HRESULT result)
 {
     _spawn_failure = result;
@@ -460,6 +466,7 @@ com_ptr<fake_object> fake_object::spawn() const
     instance->_methods = _methods;
     instance->_get_failures = _get_failures;
     instance->_put_failures = _put_failures;
+    instance->_uncopyable_arrays = _uncopyable_arrays;
     return instance;
 }
 
@@ -508,6 +515,31 @@ HRESULT STDMETHODCALLTYPE fake_object::Get(LPCWSTR name, LONG, VARIANT* value, C
     const auto failure = _get_failures.find(key);
     if (failure != _get_failures.end())
         return failure->second;
+
+    if (std::find(_uncopyable_arrays.begin(), _uncopyable_arrays.end(), key) != _uncopyable_arrays.end()) {
+        // A descriptor of two strings whose elements have no size and no
+        // data: SafeArrayCopy refuses it, SafeArrayDestroy frees it.
+        SAFEARRAY* array = nullptr;
+        if (FAILED(::SafeArrayAllocDescriptor(1, &array)))
+            return WBEM_E_OUT_OF_MEMORY;
+        array->fFeatures = FADF_BSTR;
+        array->cbElements = 0;
+        array->rgsabound[0].cElements = 2;
+        array->rgsabound[0].lLbound = 0;
+        array->pvData = nullptr;
+        if (value) {
+            ::VariantInit(value);
+            value->vt = VT_ARRAY | VT_BSTR;
+            value->parray = array;
+        } else {
+            ::SafeArrayDestroyDescriptor(array);
+        }
+        if (type)
+            *type = CIM_STRING | CIM_FLAG_ARRAY;
+        if (flavor)
+            *flavor = WBEM_FLAVOR_ORIGIN_LOCAL;
+        return WBEM_S_NO_ERROR;
+    }
 
     variant_copy found;
     CIMTYPE found_type = CIM_STRING;

@@ -79,6 +79,9 @@ public:
     fake_object& fail_get(const std::wstring& name, HRESULT result);
     fake_object& fail_put(const std::wstring& name, HRESULT result);
     fake_object& fail_get_method(HRESULT result);
+    // Get hands out a string array of the property that SafeArrayCopy
+    // refuses, as it would without memory.
+    fake_object& uncopyable_array(const std::wstring& name);
     fake_object& fail_spawn(HRESULT result);
 
     // A new instance with the class's properties and defaults.
@@ -149,6 +152,7 @@ private:
     std::map<std::wstring, method_signatures> _methods;
     std::map<std::wstring, HRESULT> _get_failures;
     std::map<std::wstring, HRESULT> _put_failures;
+    std::vector<std::wstring> _uncopyable_arrays;
     HRESULT _get_method_failure = S_OK;
     HRESULT _spawn_failure = S_OK;
     std::vector<put_record> _puts;
