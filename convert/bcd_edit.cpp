@@ -576,19 +576,14 @@ bool bcd_edit::remove_driver_disabled_boot_entry(std::wstring description)
     return result == S_OK;
 }
 
-bool bcd_edit::_find_entry(std::wstring description, std::wstring& identifier)
+bool bcd_edit::_read_display_order(const wchar_t* function_name, int parameters_line, wmi_object& boot_manager,
+                                   std::vector<std::wstring>& identifiers, HRESULT& result)
 {
-    const wchar_t* const function_name = L"bcd_edit::_find_entry";
-    HRESULT result = S_OK;
-    varnox::function_trace_result trace(function_name, &result);
-    wmi_object boot_manager = _get_bcd_boot_manager();
+    boot_manager = _get_bcd_boot_manager();
     wmi_object in_parameters;
     result = boot_manager.get_input_parameters(in_parameters, L"GetElement");
     if (FAILED(result))
-        raise_error(function_name, bcd_edit_lines::find_entry_parameters, result,
-                    L"Can't get the GetElement intput parameters object.");
-
-    std::vector<std::wstring> identifiers;
+        raise_error(function_name, parameters_line, result, L"Can't get the GetElement intput parameters object.");
     try {
         result = in_parameters.set_parameter(display_order, L"Type");
         wmi_object out_parameters;
@@ -599,9 +594,36 @@ bool bcd_edit::_find_entry(std::wstring description, std::wstring& identifier)
         wmi_object element;
         result = out_parameters.get_parameter(element, L"Element");
         result = element.get_parameter(identifiers, L"Ids");
+        return true;
     } catch (const varnox::exception_base&) {
+        // result holds the code of the last call that completed.
         return false;
     }
+}
+
+void bcd_edit::_write_display_order(wmi_object& boot_manager, const std::vector<std::wstring>& identifiers,
+                                    HRESULT& result)
+{
+    try {
+        wmi_object list_parameters = boot_manager.get_input_parameters(L"SetObjectListElement");
+        result = list_parameters.set_parameter(display_order, L"Type");
+        result = list_parameters.set_parameter(L"Ids", identifiers);
+        bool written = false;
+        result = _call(boot_manager, list_parameters, written, L"SetObjectListElement");
+    } catch (const varnox::exception_base&) {
+        // result holds the code of the last call that completed.
+    }
+}
+
+bool bcd_edit::_find_entry(std::wstring description, std::wstring& identifier)
+{
+    const wchar_t* const function_name = L"bcd_edit::_find_entry";
+    HRESULT result = S_OK;
+    varnox::function_trace_result trace(function_name, &result);
+    wmi_object boot_manager;
+    std::vector<std::wstring> identifiers;
+    if (!_read_display_order(function_name, bcd_edit_lines::find_entry_parameters, boot_manager, identifiers, result))
+        return false;
 
     for (const auto& listed : identifiers) {
         // A listed identifier that cannot be opened or read (a stale entry)
@@ -643,34 +665,16 @@ bool bcd_edit::_add_to_display_order(std::wstring identifier)
     const wchar_t* const function_name = L"bcd_edit::_add_to_display_order";
     HRESULT result = S_OK;
     varnox::function_trace_result trace(function_name, &result);
-    wmi_object boot_manager = _get_bcd_boot_manager();
-    wmi_object in_parameters;
-    result = boot_manager.get_input_parameters(in_parameters, L"GetElement");
-    if (FAILED(result))
-        raise_error(function_name, bcd_edit_lines::add_to_display_order_parameters, result,
-                    L"Can't get the GetElement intput parameters object.");
-    try {
-        result = in_parameters.set_parameter(display_order, L"Type");
-        wmi_object out_parameters;
-        bool verdict = false;
-        result = _call(boot_manager, in_parameters, out_parameters, verdict, L"GetElement");
-        if (FAILED(result) || !verdict)
-            return result == S_OK;
-        wmi_object element;
-        result = out_parameters.get_parameter(element, L"Element");
-        std::vector<std::wstring> identifiers;
-        result = element.get_parameter(identifiers, L"Ids");
-        if (std::find(identifiers.begin(), identifiers.end(), identifier) != identifiers.end())
-            return result == S_OK;
-        identifiers.push_back(identifier);
-        wmi_object list_parameters = boot_manager.get_input_parameters(L"SetObjectListElement");
-        result = list_parameters.set_parameter(display_order, L"Type");
-        result = list_parameters.set_parameter(L"Ids", identifiers);
-        bool written = false;
-        result = _call(boot_manager, list_parameters, written, L"SetObjectListElement");
-    } catch (const varnox::exception_base&) {
-        // The code of the last call that completed decides.
-    }
+    wmi_object boot_manager;
+    std::vector<std::wstring> identifiers;
+    // A boot manager without a display order is left without one.
+    if (!_read_display_order(function_name, bcd_edit_lines::add_to_display_order_parameters, boot_manager,
+                             identifiers, result))
+        return result == S_OK;
+    if (std::find(identifiers.begin(), identifiers.end(), identifier) != identifiers.end())
+        return result == S_OK;
+    identifiers.push_back(identifier);
+    _write_display_order(boot_manager, identifiers, result);
     return result == S_OK;
 }
 
@@ -679,40 +683,16 @@ bool bcd_edit::_remove_from_display_order(std::wstring identifier)
     const wchar_t* const function_name = L"bcd_edit::_remove_from_display_order";
     HRESULT result = S_OK;
     varnox::function_trace_result trace(function_name, &result);
-    wmi_object boot_manager = _get_bcd_boot_manager();
-    wmi_object in_parameters;
-    result = boot_manager.get_input_parameters(in_parameters, L"GetElement");
-    if (FAILED(result))
-        raise_error(function_name, bcd_edit_lines::remove_from_display_order_parameters, result,
-                    L"Can't get the GetElement intput parameters object.");
-    try {
-        result = in_parameters.set_parameter(display_order, L"Type");
-        wmi_object out_parameters;
-        bool verdict = false;
-        result = _call(boot_manager, in_parameters, out_parameters, verdict, L"GetElement");
-        if (FAILED(result) || !verdict)
-            return result == S_OK;
-        wmi_object element;
-        result = out_parameters.get_parameter(element, L"Element");
-        std::vector<std::wstring> identifiers;
-        result = element.get_parameter(identifiers, L"Ids");
-        std::vector<std::wstring> kept;
-        bool listed = false;
-        for (const auto& id : identifiers) {
-            if (id == identifier)
-                listed = true;
-            else
-                kept.push_back(id);
-        }
-        if (listed) {
-            wmi_object list_parameters = boot_manager.get_input_parameters(L"SetObjectListElement");
-            result = list_parameters.set_parameter(display_order, L"Type");
-            result = list_parameters.set_parameter(L"Ids", kept);
-            bool written = false;
-            result = _call(boot_manager, list_parameters, written, L"SetObjectListElement");
-        }
-    } catch (const varnox::exception_base&) {
-        // The code of the last call that completed decides.
-    }
+    wmi_object boot_manager;
+    std::vector<std::wstring> identifiers;
+    if (!_read_display_order(function_name, bcd_edit_lines::remove_from_display_order_parameters, boot_manager,
+                             identifiers, result))
+        return result == S_OK;
+    std::vector<std::wstring> kept;
+    for (const auto& listed : identifiers)
+        if (listed != identifier)
+            kept.push_back(listed);
+    if (kept.size() != identifiers.size())
+        _write_display_order(boot_manager, kept, result);
     return result == S_OK;
 }

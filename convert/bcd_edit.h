@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "varnox/common/exception.h"
 #include "varnox/windows/wmi.h"
@@ -66,6 +67,15 @@ private:
                          varnox::windows::wmi_object& out_parameters, bool& verdict, const wchar_t* method_name);
     static HRESULT _call(varnox::windows::wmi_object& target, const varnox::windows::wmi_object& in_parameters,
                          bool& verdict, const wchar_t* method_name);
+    // Looks the boot manager up and reads its display order. False when it
+    // has none or it cannot be read, with the last call's code in result;
+    // raises when "GetElement" cannot be prepared (parameters_line).
+    bool _read_display_order(const wchar_t* function_name, int parameters_line,
+                             varnox::windows::wmi_object& boot_manager, std::vector<std::wstring>& identifiers,
+                             HRESULT& result);
+    // Writes the display order; a failure leaves its code in result.
+    void _write_display_order(varnox::windows::wmi_object& boot_manager, const std::vector<std::wstring>& identifiers,
+                              HRESULT& result);
     // The setters that change one element of the default entry.
     bool _set_default_entry_element(const wchar_t* function_name, const wchar_t* method_name,
                                     std::int32_t element_type,

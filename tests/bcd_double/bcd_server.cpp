@@ -8,7 +8,6 @@
 #include <objbase.h>
 #include <wbemcli.h>
 
-#include <atomic>
 #include <string>
 
 #include "bcd_provider.h"
@@ -66,28 +65,9 @@ bool is_root_wmi(const wchar_t* resource)
     return wmi_double::lower(path) == L"root\\wmi";
 }
 
-class routing_locator final : public IWbemLocator {
+class routing_locator final : public wmi_double::single_interface<IWbemLocator> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IWbemLocator) {
-            *object = static_cast<IWbemLocator*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    routing_locator() : single_interface(IID_IWbemLocator) {}
 
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                                             const BSTR locale, LONG security_flags, const BSTR authority,
@@ -117,29 +97,12 @@ public:
             return WBEM_E_INVALID_NAMESPACE;
         }
     }
-
-private:
-    ~routing_locator() = default;
-    std::atomic<ULONG> _references{1};
 };
 
-class locator_factory final : public IClassFactory {
+class locator_factory final : public wmi_double::single_interface<IClassFactory> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // One static factory for the module's life.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    locator_factory() : single_interface(IID_IClassFactory) {}
+
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
     {
         if (!object)
@@ -155,7 +118,8 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-locator_factory the_factory;
+// One factory for the module's life: its first reference is never released.
+locator_factory* const the_factory = new locator_factory;
 
 } // namespace
 
@@ -166,7 +130,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     *object = nullptr;
     if (clsid != CLSID_WbemLocator)
         return CLASS_E_CLASSNOTAVAILABLE;
-    return the_factory.QueryInterface(iid, object);
+    return the_factory->QueryInterface(iid, object);
 }
 
 // The provider's objects may still be held by clients: stay loaded.

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <boost/exception/get_error_info.hpp>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,28 +61,23 @@ public:
     }
 };
 
-struct caught {
+// The error an action raises; bcd tells the editor's own from the WMI
+// layer's (wmi).
+struct caught : wmi_double::caught_error {
     bool bcd = false;
-    bool wmi = false;
-    std::uint32_t code = 0xFFFFFFFF;
-    std::wstring message;
-    std::wstring composed;
 };
 
 caught catch_error(const std::function<void()>& action)
 {
     caught result;
-    try {
-        action();
-    } catch (const varnox::exception_base& error) {
-        result.bcd = dynamic_cast<const bcd_edit::exception*>(&error) != nullptr;
-        result.wmi = dynamic_cast<const varnox::windows::wmi_exception*>(&error) != nullptr;
-        if (const auto* code = boost::get_error_info<varnox::throw_errorno_>(error))
-            result.code = *code;
-        if (const auto* message = boost::get_error_info<varnox::throw_wmessage_>(error))
-            result.message = *message;
-        result.composed = varnox::compose_exception_message(&error);
-    }
+    static_cast<wmi_double::caught_error&>(result) = wmi_double::catch_error([&] {
+        try {
+            action();
+        } catch (const bcd_edit::exception&) {
+            result.bcd = true;
+            throw;
+        }
+    });
     return result;
 }
 
@@ -222,6 +215,7 @@ TEST_F(bcd_edit_test, default_names_a_missing_entry)
         if (form == absent_form::returns_false) {
             EXPECT_TRUE(error.bcd);
             EXPECT_EQ(L"Can't Open the Default Boot Entry Object.", error.message);
+            EXPECT_TRUE(error.has_code);
             EXPECT_EQ(0u, error.code);
         } else {
             EXPECT_TRUE(error.wmi);

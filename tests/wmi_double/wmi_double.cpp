@@ -144,30 +144,13 @@ private:
     IUnknown* _owner;
 };
 
-class fake_locator final : public IWbemLocator {
+class fake_locator final : public single_interface<IWbemLocator> {
 public:
-    explicit fake_locator(locator_registration* registration) : _registration(registration) {}
+    explicit fake_locator(locator_registration* registration)
+        : single_interface(IID_IWbemLocator), _registration(registration)
+    {
+    }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IWbemLocator) {
-            *object = static_cast<IWbemLocator*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                                             const BSTR locale, LONG security_flags, const BSTR authority,
@@ -185,35 +168,16 @@ public:
     }
 
 private:
-    ~fake_locator() = default;
-    std::atomic<ULONG> _references{1};
     locator_registration* _registration;
 };
 
-class locator_factory final : public IClassFactory {
+class locator_factory final : public single_interface<IClassFactory> {
 public:
-    explicit locator_factory(locator_registration* registration) : _registration(registration) {}
+    explicit locator_factory(locator_registration* registration)
+        : single_interface(IID_IClassFactory), _registration(registration)
+    {
+    }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
     {
         if (!object)
@@ -230,8 +194,6 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
-    ~locator_factory() = default;
-    std::atomic<ULONG> _references{1};
     locator_registration* _registration;
 };
 

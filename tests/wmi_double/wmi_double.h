@@ -26,6 +26,42 @@ using varnox::windows::com_ptr;
 
 std::wstring lower(const std::wstring& text);
 
+// The IUnknown half of a hand-written object of one interface: it answers
+// IUnknown and iid, and deletes itself at its last Release.
+template <typename Interface>
+class single_interface : public Interface {
+public:
+    explicit single_interface(REFIID iid) : _iid(iid) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == _iid) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --_references;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+protected:
+    virtual ~single_interface() = default;
+
+private:
+    IID _iid;
+    std::atomic<ULONG> _references{1};
+};
+
 // A copy of a VARIANT that the test can keep and inspect.
 struct variant_copy {
     variant_copy() { ::VariantInit(&value); }

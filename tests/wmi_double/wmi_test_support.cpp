@@ -80,24 +80,45 @@ void log_capture::clear()
     captured.clear();
 }
 
-caught_error catch_wmi_error(const std::function<void()>& action)
+namespace {
+
+caught_error record(const varnox::exception_base& error)
 {
     caught_error result;
+    result.caught = true;
+    result.wmi = dynamic_cast<const varnox::windows::wmi_exception*>(&error) != nullptr;
+    if (const auto* code = boost::get_error_info<varnox::throw_errorno_>(error)) {
+        result.has_code = true;
+        result.code = *code;
+    }
+    if (const auto* message = boost::get_error_info<varnox::throw_wmessage_>(error))
+        result.message = *message;
+    if (const auto* function = boost::get_error_info<varnox::throw_wfunction_>(error))
+        result.function = *function;
+    result.composed = varnox::compose_exception_message(&error);
+    return result;
+}
+
+} // namespace
+
+caught_error catch_wmi_error(const std::function<void()>& action)
+{
     try {
         action();
     } catch (const varnox::windows::wmi_exception& error) {
-        result.caught = true;
-        if (const auto* code = boost::get_error_info<varnox::throw_errorno_>(error)) {
-            result.has_code = true;
-            result.code = *code;
-        }
-        if (const auto* message = boost::get_error_info<varnox::throw_wmessage_>(error))
-            result.message = *message;
-        if (const auto* function = boost::get_error_info<varnox::throw_wfunction_>(error))
-            result.function = *function;
-        result.composed = varnox::compose_exception_message(&error);
+        return record(error);
     }
-    return result;
+    return caught_error();
+}
+
+caught_error catch_error(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const varnox::exception_base& error) {
+        return record(error);
+    }
+    return caught_error();
 }
 
 std::wstring hex(std::uint32_t code)

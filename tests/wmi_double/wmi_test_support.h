@@ -42,6 +42,8 @@ private:
 
 struct caught_error {
     bool caught = false;
+    // The error is a wmi_exception (catch_error takes the whole family).
+    bool wmi = false;
     bool has_code = false;
     std::uint32_t code = 0;
     std::wstring message;
@@ -51,6 +53,8 @@ struct caught_error {
 
 // Runs action and records the wmi_exception that it raises, if any.
 caught_error catch_wmi_error(const std::function<void()>& action);
+// The same for any error of the exception_base family.
+caught_error catch_error(const std::function<void()>& action);
 
 std::wstring hex(std::uint32_t code);
 
