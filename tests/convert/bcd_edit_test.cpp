@@ -336,12 +336,18 @@ TEST_F(bcd_edit_test, add_copies_the_default_entry)
     }
 }
 
-// Recognising the entry: a listed entry whose description differs only in
-// letter case is present (adding adds nothing, removing deletes it); an
-// entry outside the display order is not (adding makes a second copy,
-// removing leaves it).
+// Recognising the entry: a listed entry with the description is present
+// (adding again writes nothing), also when its description differs only in
+// letter case (removing deletes it); an entry outside the display order is
+// not (adding makes a second copy, removing leaves it).
 TEST_F(bcd_edit_test, which_entries_count_as_present)
 {
+    {
+        editor& e = open(L"current_entry.bcd");
+        EXPECT_TRUE(e.add_driver_disabled_boot_entry(current_description));
+        EXPECT_TRUE(provider->changes().empty());
+        EXPECT_EQ(1u, described(store(), current_description).size());
+    }
     {
         load(L"old_entry.bcd");
         object(pellisar).at(type_description).text = L"DISABLE pellisar DRIVER";
