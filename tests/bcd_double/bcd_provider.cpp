@@ -612,6 +612,12 @@ const std::map<std::wstring, method_body>& object_bodies()
     return bodies;
 }
 
+// The store's methods that are called on the class rather than on a store.
+bool is_static(const std::wstring& method)
+{
+    return method == L"OpenStore" || method == L"CreateStore" || method == L"ImportStore";
+}
+
 // The failure a test chose for this call, if any.
 const call_failure* chosen_failure(const bcd_store& store, const std::wstring& method, const in_parameters& in)
 {
@@ -659,7 +665,7 @@ void add_class_methods(const state_ptr& state, fake_services& services, fake_obj
                                        if (!failure->verdict_false)
                                            return failure->result;
                                        result = held->out(owner, name, false);
-                                   } else if (owner == L"BcdStore" && name != L"OpenStore" &&
+                                   } else if (owner == L"BcdStore" && !is_static(name) &&
                                               !store_path_matches(*held, call.object_path)) {
                                        return static_cast<HRESULT>(WBEM_E_INVALID_OBJECT_PATH);
                                    } else {
