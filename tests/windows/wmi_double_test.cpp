@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <comdef.h>
 
 #include <functional>
 #include <string>
@@ -173,21 +172,168 @@ TEST_F(wmi_double_test, typed_reads_convert)
     }
 }
 
-// A value that cannot be converted raises the platform's _com_error after the
-// target took its null value.
-TEST_F(wmi_double_test, failed_conversion_raises_com_error)
+// A value that cannot be converted raises wmi_exception, inside the family
+// that callers catch, after a level-1 line and after the target took its
+// null value; the text names the function, the property and the target type.
+TEST_F(wmi_double_test, failed_conversions_raise_wmi_exception)
 {
     wmi_object object = sample_object();
-    sample->set(L"Count", string_value(L"not a number"));
     std::uint32_t count = 7;
-    HRESULT raised = S_OK;
-    try {
-        object.get_parameter(count, L"Count");
-    } catch (const _com_error& error) {
-        raised = error.Error();
+    bool enabled = true;
+    std::wstring name = L"stale";
+    com_ptr<fake_object> inner = fake_object::make_class(L"Inner");
+    const struct {
+        const char* scenario;
+        const wchar_t* property;
+        variant_copy value;
+        std::function<void()> read;
+        std::wstring message;
+        std::wstring log_line;
+    } cases[] = {
+        {"unsigned from text", L"Count", string_value(L"not a number"), [&] { object.get_parameter(count, L"Count"); },
+         L"VariantChangeType (Count) to VT_UI4 failed.",
+         L"wmi(780) - VariantChangeType (Count) to VT_UI4 failed (0x80020005). "},
+        {"bool from text", L"Enabled", string_value(L"perhaps"), [&] { object.get_parameter(enabled, L"Enabled"); },
+         L"VariantChangeType (Enabled) to VT_BOOL failed.",
+         L"wmi(782) - VariantChangeType (Enabled) to VT_BOOL failed (0x80020005). "},
+        {"string from an object", L"Name", object_value(inner.get()), [&] { object.get_parameter(name, L"Name"); },
+         L"VariantChangeType (Name) to VT_BSTR failed.",
+         L"wmi(784) - VariantChangeType (Name) to VT_BSTR failed (0x80020005). "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        sample->set(c.property, c.value);
+        log_capture log;
+        bool family = false;
+        try {
+            c.read();
+        } catch (const varnox::exception_base&) {
+            family = true;
+        } catch (...) {
+        }
+        EXPECT_TRUE(family);
+        const caught_error error = catch_wmi_error(c.read);
+        ASSERT_TRUE(error.caught);
+        EXPECT_EQ(0x80020005u, error.code);
+        EXPECT_EQ(c.message, error.message);
+        EXPECT_EQ(L"varnox::windows::wmi_object::get_parameter", error.function);
+        EXPECT_EQ(L'E', log.letter_of(c.log_line));
     }
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, raised);
     EXPECT_EQ(0u, count);
+    EXPECT_FALSE(enabled);
+    EXPECT_EQ(L"", name);
+}
+
+// A "ReturnValue" that is no number raises from the method call, naming it.
+TEST_F(wmi_double_test, unconvertible_return_value_raises)
+{
+    fake->on_method(L"Sample", L"Run", [&](const method_call&, com_ptr<IWbemClassObject>& out) {
+        auto result = out_instance(*run_out.get());
+        result->property(L"ReturnValue", CIM_STRING, string_value(L"done"));
+        out = com_ptr<IWbemClassObject>(result.get());
+        return S_OK;
+    });
+    wmi_object out;
+    std::uint32_t return_value = 0;
+    std::wstring description;
+    const caught_error error =
+        catch_wmi_error([&] { services.exec_method(wmi_object(), out, return_value, description, L"Sample", L"Run"); });
+    ASSERT_TRUE(error.caught);
+    EXPECT_EQ(0x80020005u, error.code);
+    EXPECT_EQ(L"VariantChangeType (ReturnValue) to VT_UI4 failed.", error.message);
+    EXPECT_EQ(L"varnox::windows::wmi_services::exec_method", error.function);
+}
+
+// A string list whose array cannot be copied fails the read instead of
+// reporting success with an empty list.
+TEST_F(wmi_double_test, string_list_that_cannot_be_copied_raises)
+{
+    sample->uncopyable_array(L"Names");
+    wmi_object object = sample_object();
+    std::vector<std::wstring> names{L"stale"};
+    log_capture log;
+    const caught_error error = catch_wmi_error([&] { object.get_parameter(names, L"Names"); });
+    ASSERT_TRUE(error.caught);
+    EXPECT_EQ(L"SafeArrayCopy (Names) failed.", error.message);
+    EXPECT_TRUE(FAILED(static_cast<HRESULT>(error.code))) << narrow(hex(error.code));
+    EXPECT_EQ(L"varnox::windows::wmi_object::get_parameter", error.function);
+    EXPECT_EQ(L'E', log.letter_of(L"wmi(788) - SafeArrayCopy (Names) failed (" + hex(error.code) + L"). "));
+}
+
+// An object reused as the target of a fetch, a method's output or an
+// embedded read forgets the old object's path and class: the next method
+// call and the next input parameters are those of the new object.
+TEST_F(wmi_double_test, reused_object_forgets_old_path_and_class)
+{
+    com_ptr<fake_object> other_class = fake_object::make_class(L"Other");
+    com_ptr<fake_object> other_in = fake_object::make_parameters();
+    other_in->property(L"Level", CIM_UINT32);
+    other_class->method(L"Run", other_in, run_out);
+    fake->add_class(other_class);
+    com_ptr<fake_object> other = other_class->spawn();
+    other->set_path(L"\\\\.\\root\\double:Other.Id=\"2\"").set_relpath(L"Other.Id=\"2\"");
+    fake->add_instance(other);
+    sample->set(L"Inner", object_value(other.get()));
+
+    std::vector<std::wstring> paths;
+    for (const wchar_t* class_name : {L"Sample", L"Other"})
+        fake->on_method(class_name, L"Run", [&](const method_call& call, com_ptr<IWbemClassObject>& out) {
+            paths.push_back(call.object_path);
+            auto result = out_instance(*run_out.get());
+            result->property(L"ReturnValue", CIM_BOOLEAN, bool_value(true));
+            out = com_ptr<IWbemClassObject>(result.get());
+            return S_OK;
+        });
+
+    const struct {
+        const char* scenario;
+        std::function<void(wmi_object&)> take_other;
+    } cases[] = {
+        {"fetched by path", [&](wmi_object& o) { services.get_wmi_object(o, L"Other.Id=\"2\""); }},
+        {"embedded read", [&](wmi_object& o) { sample_object().get_parameter(o, L"Inner"); }},
+        {"attached", [&](wmi_object& o) { o.attach(other.get()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        wmi_object reused = sample_object();
+        bool return_value = false;
+        ASSERT_EQ(S_OK, reused.exec_method(wmi_object(), return_value, L"Run"));
+        ASSERT_FALSE(reused.get_input_parameters(L"Run").empty());
+        paths.clear();
+
+        c.take_other(reused);
+        ASSERT_EQ(static_cast<IWbemClassObject*>(other.get()), reused.get());
+        EXPECT_EQ(S_OK, reused.exec_method(wmi_object(), return_value, L"Run"));
+        EXPECT_EQ(std::vector<std::wstring>{L"\\\\.\\root\\double:Other.Id=\"2\""}, paths);
+        wmi_object in = reused.get_input_parameters(L"Run");
+        ASSERT_NE(nullptr, fake_object::from(in.get()));
+        EXPECT_TRUE(fake_object::from(in.get())->has_property(L"Level"));
+    }
+}
+
+// The log lines that tests read are split into letter and text without
+// reading past the end of a short or malformed line.
+TEST(wmi_test_support, log_lines_parse_safely)
+{
+    const struct {
+        const char* scenario;
+        std::wstring line;
+        wchar_t letter;
+        std::wstring text;
+    } cases[] = {
+        {"a full line", L"2024-01-01 10:00:00.000 (T0001) |E| wmi(479) - text \n", L'E', L"wmi(479) - text "},
+        {"an empty message", L"header |I| \n", L'I', L""},
+        {"ends at the closing bar", L"header |I|", L'I', L""},
+        {"ends after the letter", L"header |I", 0, L"header |I"},
+        {"no bar", L"plain text\n", 0, L"plain text"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        log_line parsed;
+        EXPECT_NO_THROW(parsed = parse_log_line(c.line));
+        EXPECT_EQ(c.letter, parsed.letter);
+        EXPECT_EQ(c.text, parsed.text);
+    }
 }
 
 // An embedded object is taken with a copy of the reader's connection; a value

@@ -144,30 +144,13 @@ private:
     IUnknown* _owner;
 };
 
-class fake_locator final : public IWbemLocator {
+class fake_locator final : public single_interface<IWbemLocator> {
 public:
-    explicit fake_locator(locator_registration* registration) : _registration(registration) {}
+    explicit fake_locator(locator_registration* registration)
+        : single_interface(IID_IWbemLocator), _registration(registration)
+    {
+    }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IWbemLocator) {
-            *object = static_cast<IWbemLocator*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                                             const BSTR locale, LONG security_flags, const BSTR authority,
@@ -185,35 +168,16 @@ public:
     }
 
 private:
-    ~fake_locator() = default;
-    std::atomic<ULONG> _references{1};
     locator_registration* _registration;
 };
 
-class locator_factory final : public IClassFactory {
+class locator_factory final : public single_interface<IClassFactory> {
 public:
-    explicit locator_factory(locator_registration* registration) : _registration(registration) {}
+    explicit locator_factory(locator_registration* registration)
+        : single_interface(IID_IClassFactory), _registration(registration)
+    {
+    }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
     {
         if (!object)
@@ -230,8 +194,6 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
-    ~locator_factory() = default;
-    std::atomic<ULONG> _references{1};
     locator_registration* _registration;
 };
 
@@ -444,6 +406,12 @@ fake_object& fake_object::fail_get_method(HRESULT result)
     return *this;
 }
 
+fake_object& fake_object::uncopyable_array(const std::wstring& name)
+{
+    _uncopyable_arrays.push_back(lower(name));
+    return *this;
+}
+
 fake_object& fake_object::fail_spawn(HRESULT result)
 {
     _spawn_failure = result;
@@ -460,6 +428,7 @@ com_ptr<fake_object> fake_object::spawn() const
     instance->_methods = _methods;
     instance->_get_failures = _get_failures;
     instance->_put_failures = _put_failures;
+    instance->_uncopyable_arrays = _uncopyable_arrays;
     return instance;
 }
 
@@ -508,6 +477,31 @@ HRESULT STDMETHODCALLTYPE fake_object::Get(LPCWSTR name, LONG, VARIANT* value, C
     const auto failure = _get_failures.find(key);
     if (failure != _get_failures.end())
         return failure->second;
+
+    if (std::find(_uncopyable_arrays.begin(), _uncopyable_arrays.end(), key) != _uncopyable_arrays.end()) {
+        // A descriptor of two strings whose elements have no size and no
+        // data: SafeArrayCopy refuses it, SafeArrayDestroy frees it.
+        SAFEARRAY* array = nullptr;
+        if (FAILED(::SafeArrayAllocDescriptor(1, &array)))
+            return WBEM_E_OUT_OF_MEMORY;
+        array->fFeatures = FADF_BSTR;
+        array->cbElements = 0;
+        array->rgsabound[0].cElements = 2;
+        array->rgsabound[0].lLbound = 0;
+        array->pvData = nullptr;
+        if (value) {
+            ::VariantInit(value);
+            value->vt = VT_ARRAY | VT_BSTR;
+            value->parray = array;
+        } else {
+            ::SafeArrayDestroyDescriptor(array);
+        }
+        if (type)
+            *type = CIM_STRING | CIM_FLAG_ARRAY;
+        if (flavor)
+            *flavor = WBEM_FLAVOR_ORIGIN_LOCAL;
+        return WBEM_S_NO_ERROR;
+    }
 
     variant_copy found;
     CIMTYPE found_type = CIM_STRING;

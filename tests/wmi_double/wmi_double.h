@@ -26,6 +26,42 @@ using varnox::windows::com_ptr;
 
 std::wstring lower(const std::wstring& text);
 
+// The IUnknown half of a hand-written object of one interface: it answers
+// IUnknown and iid, and deletes itself at its last Release.
+template <typename Interface>
+class single_interface : public Interface {
+public:
+    explicit single_interface(REFIID iid) : _iid(iid) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == _iid) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++_references; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --_references;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+protected:
+    virtual ~single_interface() = default;
+
+private:
+    IID _iid;
+    std::atomic<ULONG> _references{1};
+};
+
 // A copy of a VARIANT that the test can keep and inspect.
 struct variant_copy {
     variant_copy() { ::VariantInit(&value); }
@@ -79,6 +115,9 @@ public:
     fake_object& fail_get(const std::wstring& name, HRESULT result);
     fake_object& fail_put(const std::wstring& name, HRESULT result);
     fake_object& fail_get_method(HRESULT result);
+    // Get hands out a string array of the property that SafeArrayCopy
+    // refuses, as it would without memory.
+    fake_object& uncopyable_array(const std::wstring& name);
     fake_object& fail_spawn(HRESULT result);
 
     // A new instance with the class's properties and defaults.
@@ -149,6 +188,7 @@ private:
     std::map<std::wstring, method_signatures> _methods;
     std::map<std::wstring, HRESULT> _get_failures;
     std::map<std::wstring, HRESULT> _put_failures;
+    std::vector<std::wstring> _uncopyable_arrays;
     HRESULT _get_method_failure = S_OK;
     HRESULT _spawn_failure = S_OK;
     std::vector<put_record> _puts;

@@ -12,6 +12,14 @@
 
 namespace wmi_double {
 
+// A line as the log hands it to its debug output, "<header> |X| text\n":
+// the severity letter (0 when the line has no "|X|") and the text.
+struct log_line {
+    wchar_t letter = 0;
+    std::wstring text;
+};
+log_line parse_log_line(const std::wstring& line);
+
 // Sends every log message up to a threshold to memory while it lives.
 class log_capture {
 public:
@@ -34,6 +42,8 @@ private:
 
 struct caught_error {
     bool caught = false;
+    // The error is a wmi_exception (catch_error takes the whole family).
+    bool wmi = false;
     bool has_code = false;
     std::uint32_t code = 0;
     std::wstring message;
@@ -43,6 +53,8 @@ struct caught_error {
 
 // Runs action and records the wmi_exception that it raises, if any.
 caught_error catch_wmi_error(const std::function<void()>& action);
+// The same for any error of the exception_base family.
+caught_error catch_error(const std::function<void()>& action);
 
 std::wstring hex(std::uint32_t code);
 

@@ -4,9 +4,8 @@
 #include <oleauto.h>
 #include <wincrypt.h>
 
-#include <comdef.h>
-
 #include <algorithm>
+#include <iterator>
 #include <type_traits>
 #include <utility>
 
@@ -21,22 +20,71 @@ const wchar_t source[] = L"varnox/windows/wmi";
 
 const std::uint32_t job_started = 4096;
 
-[[noreturn]] void raise_com_error(HRESULT result)
+const wchar_t get_parameter_function[] = L"varnox::windows::wmi_object::get_parameter";
+const wchar_t set_parameter_function[] = L"varnox::windows::wmi_object::set_parameter";
+
+// Where a failure of the layer is reported: the raising operation, the level
+// and fixed line of its log entry, and the fixed line of the exception.
+struct failure_site {
+    const wchar_t* function;
+    int log_level;
+    int log_line;
+    int throw_line;
+};
+
+// Fixed lines of the string and array failures (log entry, exception).
+const int log_line_string_allocation = 786;
+const int line_string_allocation = 787;
+const int log_line_array_copy = 788;
+const int line_array_copy = 789;
+const int log_line_array_bounds = 790;
+const int line_array_bounds = 791;
+const int log_line_array_element = 792;
+const int line_array_element = 793;
+
+// The conversions of the typed reads, with the fixed lines of their failures.
+struct conversion {
+    VARTYPE type;
+    const wchar_t* type_name;
+    int log_line;
+    int throw_line;
+};
+
+const conversion conversions[] = {
+    {VT_UI4, L"VT_UI4", 780, 781},
+    {VT_BOOL, L"VT_BOOL", 782, 783},
+    {VT_BSTR, L"VT_BSTR", 784, 785},
+};
+
+[[noreturn]] void raise_failure(const wchar_t* function, int throw_line, HRESULT code, std::wstring message)
 {
-    throw _com_error(result);
+    const std::uint32_t number = static_cast<std::uint32_t>(code);
+    throw_error<wmi_exception>(throw_site{VARNOX_WIDEN(__FILE__), function, __FILE__, "", throw_line}, &number,
+                               std::move(message));
 }
 
-BSTR make_bstr(const wchar_t* text, size_t length)
+// The one place that reports a failure: the log entry (built only when the
+// threshold admits its level), then the exception with the code.
+template <typename... Args>
+[[noreturn]] void log_and_raise(const failure_site& site, HRESULT code, std::wstring message,
+                                const wchar_t* log_format, Args... log_args)
+{
+    VARNOX_LOG(site.log_level, source, site.log_line, log_format, log_args...);
+    raise_failure(site.function, site.throw_line, code, std::move(message));
+}
+
+BSTR make_bstr(const wchar_t* text, size_t length, const wchar_t* function)
 {
     BSTR value = ::SysAllocStringLen(text, static_cast<UINT>(length));
     if (!value)
-        raise_com_error(E_OUTOFMEMORY);
+        log_and_raise({function, 1, log_line_string_allocation, line_string_allocation}, E_OUTOFMEMORY,
+                      L"SysAllocStringLen failed.", L"SysAllocStringLen failed (0x%08X).", E_OUTOFMEMORY);
     return value;
 }
 
-unique_bstr make_bstr(const std::wstring& text)
+unique_bstr make_bstr(const std::wstring& text, const wchar_t* function)
 {
-    return unique_bstr(make_bstr(text.c_str(), text.size()));
+    return unique_bstr(make_bstr(text.c_str(), text.size(), function));
 }
 
 // Wipes clear text before its memory goes back to the heap.
@@ -47,18 +95,35 @@ void wipe(std::wstring& text)
     text.clear();
 }
 
+// What a read of the property name converts, for the texts of its failures.
+struct read_site {
+    const wchar_t* function;
+    const std::wstring& name;
+};
+
+// VariantChangeType into converted, or the failure of the read.
+void change_type(unique_variant& converted, const VARIANT& value, VARTYPE type, const read_site& site)
+{
+    const HRESULT result = ::VariantChangeType(converted.put(), const_cast<VARIANT*>(&value), 0, type);
+    if (SUCCEEDED(result))
+        return;
+    const conversion& failed = *std::find_if(std::begin(conversions), std::end(conversions),
+                                             [type](const conversion& c) { return c.type == type; });
+    log_and_raise({site.function, 1, failed.log_line, failed.throw_line}, result,
+                  format_message(L"VariantChangeType (%s) to %s failed.", site.name, failed.type_name),
+                  L"VariantChangeType (%s) to %s failed (0x%08X).", site.name.c_str(), failed.type_name, result);
+}
+
 // A uint32 travels as VT_I4 in WMI; its 32 bits are the value, so a number
 // above 0x7FFFFFFF reads back as written instead of failing with an overflow.
-std::uint32_t to_uint32(const VARIANT& value)
+std::uint32_t to_uint32(const VARIANT& value, const read_site& site)
 {
     if (value.vt == VT_UI4)
         return value.ulVal;
     if (value.vt == VT_I4)
         return static_cast<std::uint32_t>(value.lVal);
     unique_variant converted;
-    const HRESULT result = ::VariantChangeType(converted.put(), const_cast<VARIANT*>(&value), 0, VT_UI4);
-    if (FAILED(result))
-        raise_com_error(result);
+    change_type(converted, value, VT_UI4, site);
     return converted.get().ulVal;
 }
 
@@ -71,9 +136,9 @@ struct value_traits;
 template <>
 struct value_traits<std::uint32_t> {
     static void set_null(std::uint32_t& target) { target = 0; }
-    static HRESULT read(const VARIANT& value, std::uint32_t& target, HRESULT result)
+    static HRESULT read(const VARIANT& value, std::uint32_t& target, HRESULT result, const read_site& site)
     {
-        target = to_uint32(value);
+        target = to_uint32(value, site);
         return result;
     }
     static void write(std::uint32_t value, VARIANT& out)
@@ -97,16 +162,14 @@ struct value_traits<std::int32_t> {
 template <>
 struct value_traits<bool> {
     static void set_null(bool& target) { target = false; }
-    static HRESULT read(const VARIANT& value, bool& target, HRESULT result)
+    static HRESULT read(const VARIANT& value, bool& target, HRESULT result, const read_site& site)
     {
         if (value.vt == VT_BOOL) {
             target = value.boolVal != 0;
             return result;
         }
         unique_variant converted;
-        const HRESULT change = ::VariantChangeType(converted.put(), const_cast<VARIANT*>(&value), 0, VT_BOOL);
-        if (FAILED(change))
-            raise_com_error(change);
+        change_type(converted, value, VT_BOOL, site);
         target = converted.get().boolVal == VARIANT_TRUE;
         return result;
     }
@@ -121,23 +184,21 @@ struct value_traits<bool> {
 template <>
 struct value_traits<std::wstring> {
     static void set_null(std::wstring& target) { target.clear(); }
-    static HRESULT read(const VARIANT& value, std::wstring& target, HRESULT result)
+    static HRESULT read(const VARIANT& value, std::wstring& target, HRESULT result, const read_site& site)
     {
         if (value.vt == VT_BSTR) {
             target.assign(value.bstrVal ? value.bstrVal : L"", value.bstrVal ? ::SysStringLen(value.bstrVal) : 0);
             return result;
         }
         unique_variant converted;
-        const HRESULT change = ::VariantChangeType(converted.put(), const_cast<VARIANT*>(&value), 0, VT_BSTR);
-        if (FAILED(change))
-            raise_com_error(change);
+        change_type(converted, value, VT_BSTR, site);
         const BSTR text = converted.get().bstrVal;
         target.assign(text ? text : L"", text ? ::SysStringLen(text) : 0);
         return result;
     }
     static void write(const std::wstring& value, VARIANT& out)
     {
-        out.bstrVal = make_bstr(value.c_str(), value.size());
+        out.bstrVal = make_bstr(value.c_str(), value.size(), set_parameter_function);
         out.vt = VT_BSTR;
     }
     static constexpr CIMTYPE cim_type = 0;
@@ -147,7 +208,7 @@ template <>
 struct value_traits<const wchar_t*> {
     static void write(const wchar_t* value, VARIANT& out)
     {
-        out.bstrVal = value ? make_bstr(value, wcslen(value)) : nullptr;
+        out.bstrVal = value ? make_bstr(value, wcslen(value), set_parameter_function) : nullptr;
         out.vt = VT_BSTR;
     }
     static constexpr CIMTYPE cim_type = 0;
@@ -156,24 +217,41 @@ struct value_traits<const wchar_t*> {
 template <>
 struct value_traits<std::vector<std::wstring>> {
     static void set_null(std::vector<std::wstring>& target) { target.clear(); }
-    static HRESULT read(const VARIANT& value, std::vector<std::wstring>& target, HRESULT result)
+    // Only a one-dimensional array of strings is a list; a copy or an element
+    // that cannot be read fails the read rather than shortening the list.
+    static HRESULT read(const VARIANT& value, std::vector<std::wstring>& target, HRESULT result,
+                        const read_site& site)
     {
-        if (value.vt != (VT_ARRAY | VT_BSTR) || !value.parray)
+        if (value.vt != (VT_ARRAY | VT_BSTR) || !value.parray || ::SafeArrayGetDim(value.parray) != 1)
             return result;
         unique_safearray copy;
         const HRESULT copied = ::SafeArrayCopy(value.parray, copy.put());
-        LONG count = 0;
+        if (FAILED(copied) || !copy) {
+            const HRESULT code = FAILED(copied) ? copied : E_OUTOFMEMORY;
+            log_and_raise({site.function, 1, log_line_array_copy, line_array_copy}, code,
+                          format_message(L"SafeArrayCopy (%s) failed.", site.name),
+                          L"SafeArrayCopy (%s) failed (0x%08X).", site.name.c_str(), code);
+        }
         LONG lower_bound = 0;
         LONG upper_bound = -1;
-        if (SUCCEEDED(copied) && copy && ::SafeArrayGetDim(copy.get()) > 0 &&
-            SUCCEEDED(::SafeArrayGetLBound(copy.get(), 1, &lower_bound)) &&
-            SUCCEEDED(::SafeArrayGetUBound(copy.get(), 1, &upper_bound)))
-            count = upper_bound - lower_bound + 1;
+        HRESULT bounds = ::SafeArrayGetLBound(copy.get(), 1, &lower_bound);
+        if (SUCCEEDED(bounds))
+            bounds = ::SafeArrayGetUBound(copy.get(), 1, &upper_bound);
+        if (FAILED(bounds))
+            log_and_raise({site.function, 1, log_line_array_bounds, line_array_bounds}, bounds,
+                          format_message(L"SafeArrayGetLBound/SafeArrayGetUBound (%s) failed.", site.name),
+                          L"SafeArrayGetLBound/SafeArrayGetUBound (%s) failed (0x%08X).", site.name.c_str(), bounds);
+        const LONG count = upper_bound - lower_bound + 1;
         for (LONG index = 0; index < count; ++index) {
             LONG element_index = lower_bound + index;
             BSTR element = nullptr;
             result = ::SafeArrayGetElement(copy.get(), &element_index, &element);
-            unique_bstr owned(SUCCEEDED(result) ? element : nullptr);
+            if (FAILED(result))
+                log_and_raise({site.function, 1, log_line_array_element, line_array_element}, result,
+                              format_message(L"SafeArrayGetElement (%s) (%d) failed.", site.name, element_index),
+                              L"SafeArrayGetElement (%s) (%d) failed (0x%08X).", site.name.c_str(),
+                              static_cast<int>(element_index), result);
+            const unique_bstr owned(element);
             target.emplace_back(owned ? owned.get() : L"", owned ? ::SysStringLen(owned.get()) : 0);
         }
         return result;
@@ -233,8 +311,8 @@ void wmi_services::_check_connected(const wchar_t* function_name, int log_line, 
 {
     if (_services_ptr)
         return;
-    VARNOX_LOG(1, source, log_line, L"_services_ptr is NULL.");
-    VARNOX_THROW_HRESULT(wmi_exception, E_POINTER, function_name, throw_line, L"_services_ptr is NULL.");
+    log_and_raise({function_name, 1, log_line, throw_line}, E_POINTER, L"_services_ptr is NULL.",
+                  L"_services_ptr is NULL.");
 }
 
 HRESULT wmi_services::connect(const std::wstring& namespace_name, const std::wstring& host,
@@ -256,7 +334,7 @@ HRESULT wmi_services::connect(const std::wstring& namespace_name, const std::wst
     result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                 reinterpret_cast<void**>(locator.put()));
     if (FAILED(result))
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 137, L"CoCreateInstance failed.");
+        raise_failure(function_name, 137, result, L"CoCreateInstance failed.");
 
     const std::wstring path = namespace_name.empty()
                                   ? format_wstring(L"\\\\%s\\root", host.c_str())
@@ -265,31 +343,29 @@ HRESULT wmi_services::connect(const std::wstring& namespace_name, const std::wst
         user.empty() ? std::wstring()
                      : format_wstring(L"%s\\%s", (domain.empty() ? host : domain).c_str(), user.c_str());
 
-    const unique_bstr path_bstr = make_bstr(path);
-    const unique_bstr locale = make_bstr(std::wstring(L"MS_409"));
-    const unique_bstr authority = make_bstr(std::wstring());
+    const unique_bstr path_bstr = make_bstr(path, function_name);
+    const unique_bstr locale = make_bstr(std::wstring(L"MS_409"), function_name);
+    const unique_bstr authority = make_bstr(std::wstring(), function_name);
     if (!account.empty() && !password.empty()) {
-        const unique_bstr account_bstr = make_bstr(account);
-        unique_bstr password_bstr = make_bstr(password);
+        const unique_bstr account_bstr = make_bstr(account, function_name);
+        unique_bstr password_bstr = make_bstr(password, function_name);
         result = locator->ConnectServer(path_bstr.get(), account_bstr.get(), password_bstr.get(), locale.get(), 0,
                                         authority.get(), nullptr, _services_ptr.put());
         ::SecureZeroMemory(password_bstr.get(), ::SysStringByteLen(password_bstr.get()));
-        if (FAILED(result)) {
-            VARNOX_LOG(1, source, 171, L"pWbemLocator->ConnectServer (%s) with supplied credentials failed (0x%08X).",
-                       path.c_str(), result);
-            VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 173,
-                                 L"pWbemLocator->ConnectServer (%s) with supplied credentials failed.", host);
-        }
+        if (FAILED(result))
+            log_and_raise({function_name, 1, 171, 173}, result,
+                          format_message(L"pWbemLocator->ConnectServer (%s) with supplied credentials failed.", host),
+                          L"pWbemLocator->ConnectServer (%s) with supplied credentials failed (0x%08X).",
+                          path.c_str(), result);
         _is_local = false;
     } else {
         result = locator->ConnectServer(path_bstr.get(), nullptr, nullptr, locale.get(), 0, authority.get(),
                                         nullptr, _services_ptr.put());
-        if (FAILED(result)) {
-            VARNOX_LOG(1, source, 186, L"pWbemLocator->ConnectServer (%s) with local credentials failed (0x%08X).",
-                       path.c_str(), result);
-            VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 188,
-                                 L"pWbemLocator->ConnectServer (%s) with local credentials failed.", host);
-        }
+        if (FAILED(result))
+            log_and_raise({function_name, 1, 186, 188}, result,
+                          format_message(L"pWbemLocator->ConnectServer (%s) with local credentials failed.", host),
+                          L"pWbemLocator->ConnectServer (%s) with local credentials failed (0x%08X).", path.c_str(),
+                          result);
         _is_local = true;
     }
 
@@ -352,11 +428,9 @@ HRESULT wmi_services::set_auth(IUnknown* proxy)
         wipe(user);
         wipe(password);
     }
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 252, L"CoSetProxyBlanket failed (0x%08X).", result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, L"varnox::windows::wmi_services::set_auth", 254,
-                             L"CoSetProxyBlanket failed.");
-    }
+    if (FAILED(result))
+        log_and_raise({L"varnox::windows::wmi_services::set_auth", 1, 252, 254}, result, L"CoSetProxyBlanket failed.",
+                      L"CoSetProxyBlanket failed (0x%08X).", result);
     return result;
 }
 
@@ -367,14 +441,13 @@ HRESULT wmi_services::get_wmi_object(wmi_object& out, const std::wstring& object
     function_trace_result trace(function_name, &result);
     _check_connected(function_name, 266, 267);
 
-    const unique_bstr path = make_bstr(object_path);
+    const unique_bstr path = make_bstr(object_path, function_name);
     com_ptr<IWbemClassObject> object;
     result = _services_ptr->GetObject(path.get(), 0, nullptr, object.put(), nullptr);
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 274, L"_services_ptr->GetObject (%s) failed (0x%08X).", object_path.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 276, L"_services_ptr->GetObject (%s) failed.",
-                             object_path);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 274, 276}, result,
+                      format_message(L"_services_ptr->GetObject (%s) failed.", object_path),
+                      L"_services_ptr->GetObject (%s) failed (0x%08X).", object_path.c_str(), result);
     out._take(object.get(), *this);
     return result;
 }
@@ -387,34 +460,31 @@ HRESULT wmi_services::get_input_parameters(wmi_object& out, const std::wstring& 
     function_trace_result trace(function_name, &result);
     _check_connected(function_name, 290, 291);
 
-    const unique_bstr class_bstr = make_bstr(class_name);
+    const unique_bstr class_bstr = make_bstr(class_name, function_name);
     com_ptr<IWbemClassObject> class_object;
     result = _services_ptr->GetObject(class_bstr.get(), 0, nullptr, class_object.put(), nullptr);
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 298, L"pServices->GetObject (%s) failed (0x%08X).", class_name.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 300, L"_services_ptr->GetObject (%s) failed.",
-                             class_name);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 298, 300}, result,
+                      format_message(L"_services_ptr->GetObject (%s) failed.", class_name),
+                      L"pServices->GetObject (%s) failed (0x%08X).", class_name.c_str(), result);
 
     com_ptr<IWbemClassObject> in_class;
     result = class_object->GetMethod(method_name.c_str(), 0, in_class.put(), nullptr);
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 307, L"pClass->GetMethod (%s) (%s) failed (0x%08X).", class_name.c_str(),
-                   method_name.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 309, L"pClass->GetMethod (%s) (%s) failed.",
-                             class_name, method_name);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 307, 309}, result,
+                      format_message(L"pClass->GetMethod (%s) (%s) failed.", class_name, method_name),
+                      L"pClass->GetMethod (%s) (%s) failed (0x%08X).", class_name.c_str(), method_name.c_str(),
+                      result);
     if (!in_class)
         return result;
 
     com_ptr<IWbemClassObject> instance;
     result = in_class->SpawnInstance(0, instance.put());
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 318, L"pInClass->SpawnInstance (%s) (%s) failed (0x%08X).", class_name.c_str(),
-                   method_name.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 320,
-                             L"pClass->SpawnInstance (%s) (%s) failed.", class_name, method_name);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 318, 320}, result,
+                      format_message(L"pClass->SpawnInstance (%s) (%s) failed.", class_name, method_name),
+                      L"pInClass->SpawnInstance (%s) (%s) failed (0x%08X).", class_name.c_str(),
+                      method_name.c_str(), result);
     out._take(instance.get(), *this);
     return result;
 }
@@ -428,16 +498,15 @@ HRESULT wmi_services::exec_method(const wmi_object& in_parameters, wmi_object& o
     function_trace_result trace(function_name, &result);
     _check_connected(function_name, 334, 335);
 
-    const unique_bstr path = make_bstr(object_path);
-    const unique_bstr method = make_bstr(method_name);
+    const unique_bstr path = make_bstr(object_path, function_name);
+    const unique_bstr method = make_bstr(method_name, function_name);
     com_ptr<IWbemClassObject> out;
     result = _services_ptr->ExecMethod(path.get(), method.get(), 0, nullptr, in_parameters.get(), out.put(), nullptr);
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 342, L"_services_ptr->ExecMethod (%s) (%s) failed (0x%08X).", object_path.c_str(),
-                   method_name.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 344,
-                             L"_services_ptr->ExecMethod (%s) (%s) failed.", object_path, method_name);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 342, 344}, result,
+                      format_message(L"_services_ptr->ExecMethod (%s) (%s) failed.", object_path, method_name),
+                      L"_services_ptr->ExecMethod (%s) (%s) failed (0x%08X).", object_path.c_str(),
+                      method_name.c_str(), result);
 
     std::wstring description;
     if (!out) {
@@ -448,16 +517,18 @@ HRESULT wmi_services::exec_method(const wmi_object& in_parameters, wmi_object& o
         unique_variant value;
         result = out->Get(L"ReturnValue", 0, value.put(), nullptr, nullptr);
         if (FAILED(result)) {
+            // An absent verdict is logged like a failed read, but reads as 0.
             VARNOX_LOG(1, source, 357, L"(%s) (%s) pOut->Get(\"ReturnValue\") (0x%08X).", object_path.c_str(),
                        method_name.c_str(), result);
             if (result != static_cast<HRESULT>(WBEM_E_NOT_FOUND))
-                VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 361,
-                                     L"(%s) (%s) pOut->Get(\"ReturnValue\") failed.", object_path, method_name);
+                raise_failure(function_name, 361, result,
+                      format_message(L"(%s) (%s) pOut->Get(\"ReturnValue\") failed.", object_path, method_name));
             result = S_OK;
             value.reset();
         }
         // A null verdict reads as 0, as every null unsigned value does.
-        return_value = value.type() == VT_NULL ? 0 : to_uint32(value.get());
+        const std::wstring return_value_name = L"ReturnValue";
+        return_value = value.type() == VT_NULL ? 0 : to_uint32(value.get(), {function_name, return_value_name});
 
         if (return_value == job_started) {
             wmi_object job_out(out.get(), *this);
@@ -485,27 +556,25 @@ HRESULT wmi_services::exec_query(std::vector<wmi_object>& objects, const std::ws
     objects.clear();
     _check_connected(function_name, 392, 393);
 
-    const unique_bstr language = make_bstr(std::wstring(L"WQL"));
-    const unique_bstr query_bstr = make_bstr(query);
+    const unique_bstr language = make_bstr(std::wstring(L"WQL"), function_name);
+    const unique_bstr query_bstr = make_bstr(query, function_name);
     com_ptr<IEnumWbemClassObject> enumerator;
     result = _services_ptr->ExecQuery(language.get(), query_bstr.get(),
                                       WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                       enumerator.put());
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 402, L"_services_ptr->ExecQuery (%s) failed (0x%08X).", query.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 404, L"_services_ptr->ExecQuery (%s) failed.",
-                             query);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 402, 404}, result,
+                      format_message(L"_services_ptr->ExecQuery (%s) failed.", query),
+                      L"_services_ptr->ExecQuery (%s) failed (0x%08X).", query.c_str(), result);
     result = set_auth(enumerator.get());
 
     for (;;) {
         com_ptr<IWbemClassObject> object;
         ULONG returned = 0;
         result = enumerator->Next(static_cast<long>(WBEM_INFINITE), 1, object.put(), &returned);
-        if (FAILED(result)) {
-            VARNOX_LOG(10, source, 414, L"pEnum->Next failed (0x%08X).", result);
-            VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 416, L"pEnum->Next failed.");
-        }
+        if (FAILED(result))
+            log_and_raise({function_name, 10, 414, 416}, result, L"pEnum->Next failed.",
+                          L"pEnum->Next failed (0x%08X).", result);
         if (returned == 0 || !object) {
             result = S_OK;
             break;
@@ -536,6 +605,10 @@ wmi_object::wmi_object(IWbemClassObject* object, const wmi_services& services)
 void wmi_object::attach(IWbemClassObject* object)
 {
     _obj_ptr.assign(object);
+    // What was read about the old object does not hold for the new one.
+    _path.clear();
+    _relpath.clear();
+    _class_name.clear();
 }
 
 void wmi_object::_take(IWbemClassObject* object, const wmi_services& services)
@@ -549,8 +622,7 @@ void wmi_object::_check_object(const wchar_t* function_name) const
 {
     if (_obj_ptr)
         return;
-    VARNOX_LOG(1, source, 461, L"_obj_ptr is NULL.");
-    VARNOX_THROW_HRESULT(wmi_exception, E_POINTER, function_name, 463, L"_obj_ptr is NULL.");
+    log_and_raise({function_name, 1, 461, 463}, E_POINTER, L"_obj_ptr is NULL.", L"_obj_ptr is NULL.");
 }
 
 HRESULT wmi_object::get_parameter(const std::wstring& name, VARIANT& value, CIMTYPE& cim_type)
@@ -565,10 +637,9 @@ HRESULT wmi_object::get_parameter(const std::wstring& name, VARIANT& value, CIMT
 
     ::VariantClear(&value);
     result = _obj_ptr->Get(name.c_str(), 0, &value, &cim_type, nullptr);
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 479, L"_obj_ptr->Get (%s) failed (0x%08X).", name.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 481, L"_obj_ptr->Get (%s) failed.", name);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 479, 481}, result, format_message(L"_obj_ptr->Get (%s) failed.", name),
+                      L"_obj_ptr->Get (%s) failed (0x%08X).", name.c_str(), result);
     if (value.vt == VT_NULL)
         VARNOX_LOG(4, source, 484, L"_obj_ptr->Get (%s) return VT_NULL.", name.c_str());
     return result;
@@ -582,7 +653,7 @@ HRESULT wmi_object::_get_typed(Value& target, const std::wstring& name)
     HRESULT result = get_parameter(name, value.get(), cim_type);
     value_traits<Value>::set_null(target);
     if (value.type() != VT_NULL)
-        result = value_traits<Value>::read(value.get(), target, result);
+        result = value_traits<Value>::read(value.get(), target, result, {get_parameter_function, name});
     return result;
 }
 
@@ -643,10 +714,9 @@ HRESULT wmi_object::set_parameter(const std::wstring& name, const VARIANT& value
             cim_type = 0;
     }
     result = _obj_ptr->Put(name.c_str(), 0, const_cast<VARIANT*>(&value), cim_type);
-    if (FAILED(result)) {
-        VARNOX_LOG(1, source, 556, L"_obj_ptr->Put (%s) failed (0x%08X).", name.c_str(), result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 558, L"_obj_ptr->Put (%s) failed.", name);
-    }
+    if (FAILED(result))
+        log_and_raise({function_name, 1, 556, 558}, result, format_message(L"_obj_ptr->Put (%s) failed.", name),
+                      L"_obj_ptr->Put (%s) failed (0x%08X).", name.c_str(), result);
     return result;
 }
 
@@ -692,17 +762,16 @@ HRESULT wmi_object::set_parameter(const std::wstring& name, const std::vector<st
     unique_safearray array(::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(value.size())));
     if (!array) {
         result = E_OUTOFMEMORY;
-        VARNOX_LOG(1, source, 604, L"sa.create failed (0x%08X).", result);
-        VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 606, L"sa.create failed.");
+        log_and_raise({function_name, 1, 604, 606}, result, L"sa.create failed.", L"sa.create failed (0x%08X).",
+                      result);
     }
     for (size_t index = 0; index < value.size(); ++index) {
         LONG element_index = static_cast<LONG>(index);
-        const unique_bstr element = make_bstr(value[index]);
+        const unique_bstr element = make_bstr(value[index], function_name);
         result = ::SafeArrayPutElement(array.get(), &element_index, element.get());
-        if (FAILED(result)) {
-            VARNOX_LOG(1, source, 613, L"sa.put_element failed (0x%08X).", result);
-            VARNOX_THROW_HRESULT(wmi_exception, result, function_name, 615, L"sa.put_element failed.");
-        }
+        if (FAILED(result))
+            log_and_raise({function_name, 1, 613, 615}, result, L"sa.put_element failed.",
+                          L"sa.put_element failed (0x%08X).", result);
     }
     // The variant only borrows the array; the array's owner destroys it.
     VARIANT variant;
@@ -759,8 +828,8 @@ wmi_object wmi_object::get_input_parameters(const std::wstring& method_name)
     wmi_object out;
     const HRESULT result = get_input_parameters(out, method_name);
     if (FAILED(result))
-        VARNOX_THROW_HRESULT(wmi_exception, result, L"varnox::windows::wmi_object::get_input_parameters", 672,
-                             L"get_input_parameters(%s) failed.", method_name);
+        raise_failure(L"varnox::windows::wmi_object::get_input_parameters", 672, result,
+              format_message(L"get_input_parameters(%s) failed.", method_name));
     return out;
 }
 

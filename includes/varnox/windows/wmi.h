@@ -93,13 +93,15 @@ public:
     wmi_object() = default;
     wmi_object(IWbemClassObject* object, const wmi_services& services);
 
-    // Holds object with one more reference; caches and connection stay.
+    // Holds object with one more reference and forgets the path, relative
+    // path and class name read from the one held before; the connection stays.
     void attach(IWbemClassObject* object);
     IWbemClassObject* get() const noexcept { return _obj_ptr.get(); }
     bool empty() const noexcept { return !_obj_ptr; }
     const wmi_services& services() const noexcept { return _services; }
 
     // Raw read; value must be initialised and its old content is cleared.
+    // Every failure of a read, a conversion included, raises wmi_exception.
     HRESULT get_parameter(const std::wstring& name, VARIANT& value, CIMTYPE& cim_type);
     // Typed reads: a null value gives 0, false, an empty string or list; an
     // embedded object target is left as it was.
@@ -152,7 +154,7 @@ public:
 private:
     friend class wmi_services;
 
-    // Takes another object and connection, keeping the caches.
+    // Takes another object and connection; the caches start empty again.
     void _take(IWbemClassObject* object, const wmi_services& services);
     void _check_object(const wchar_t* function_name) const;
     HRESULT _set_c_string(const wchar_t* value, const std::wstring& name);
