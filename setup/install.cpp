@@ -18,6 +18,8 @@ namespace install {
 
 std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& executable_path)
 {
+    if (temp_folder.empty())
+        return std::wstring();
     return temp_folder + L"\\" + boost::filesystem::path(executable_path).filename().wstring() + L".log";
 }
 

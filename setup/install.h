@@ -23,7 +23,9 @@ constexpr int log_line_uncaught_exception = 150;
 constexpr int log_line_unknown_exception = 151;
 constexpr int log_line_standard_exception = 152;
 
-// The log file of an executable: "<temp folder>\<executable file name>.log".
+// The log file of an executable: "<temp folder>\<executable file name>.log";
+// empty when the temporary folder is not known, so that the log never lands
+// at the root of the current drive.
 std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& executable_path);
 
 // One setup run, from start-up to its exit code.

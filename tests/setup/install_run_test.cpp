@@ -38,6 +38,8 @@ TEST(log_file_path, names_the_log_after_the_executable)
 {
     EXPECT_EQ(L"C:\\Temp\\install.exe.log", install::log_file_path(L"C:\\Temp", L"D:\\media\\setup\\install.exe"));
     EXPECT_EQ(L"C:\\Temp\\Setup v2.EXE.log", install::log_file_path(L"C:\\Temp", L"Setup v2.EXE"));
+    // Without a temporary folder the log goes to the debugger output.
+    EXPECT_EQ(L"", install::log_file_path(L"", L"D:\\media\\setup\\install.exe"));
 }
 
 // Without a payload the run ends at once: exit code 0, no window, no log file.

@@ -93,10 +93,7 @@ bool make_inheritable(HANDLE handle)
     return ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) != FALSE;
 }
 
-} // namespace
-
-bool exec_console_application_with_timeout(std::wstring command, std::wstring& output, bool hide_window,
-                                           std::uint64_t timeout)
+bool run_and_capture(std::wstring& command, std::wstring& output, bool hide_window, std::uint64_t timeout)
 {
     if (command.empty()) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -226,6 +223,12 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
             finished = true;
     }
 
+    // A child that wrote and ended between a peek and the test of its end
+    // left its last bytes in the pipe. Once: a grandchild that inherited the
+    // pipe may keep writing.
+    DWORD left = 0;
+    if (::PeekNamedPipe(output_read.get(), nullptr, 0, nullptr, &left, nullptr) && left > 0)
+        read_available(output_read.get(), left, buffer, captured);
     output = from_code_page(captured, CP_ACP);
 
     DWORD exit_code = 0;
@@ -235,6 +238,20 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
     const bool succeeded = code == 0;
     ::SetLastError(code);
     return succeeded;
+}
+
+} // namespace
+
+bool exec_console_application_with_timeout(std::wstring command, std::wstring& output, bool hide_window,
+                                           std::uint64_t timeout)
+{
+    // A result and the last error are the whole report: nothing escapes.
+    try {
+        return run_and_capture(command, output, hide_window, timeout);
+    } catch (...) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
 }
 
 } // namespace windows
