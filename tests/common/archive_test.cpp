@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -18,6 +19,7 @@
 #include <boost/filesystem.hpp>
 #include <miniz.h>
 
+#include "archive_test_support.h"
 #include "test_support.h"
 #include "varnox/common/archive.h"
 #include "varnox/common/log.h"
@@ -28,6 +30,9 @@ using test_support::read_file;
 using test_support::temp_folder;
 using test_support::to_utf8;
 using test_support::write_file;
+using archive_test::captured_log;
+using archive_test::fixture;
+using archive_test::narrow;
 using varnox::archive::open_unzip;
 using varnox::archive::unzip;
 
@@ -36,11 +41,6 @@ namespace {
 // Beyond the first MiB, where the setup program finds its payload.
 constexpr std::uint32_t real_offset = 0x100004;
 const std::uint32_t offsets[] = {0, real_offset};
-
-std::wstring fixture(const std::string& name)
-{
-    return test_support::windows_path_of_unix(std::string(VARNOX_ARCHIVE_FIXTURES) + "/" + name);
-}
 
 // The member files as the fixture script wrote them, by stored name.
 const std::map<std::string, std::string>& tree_files()
@@ -97,35 +97,6 @@ std::wstring embed(const temp_folder& folder, const std::string& archive, std::u
     return path;
 }
 
-// Points the process log at a file of the test's own for its lifetime.
-class captured_log {
-public:
-    captured_log() : _path(_folder.file(L"archive_test.log"))
-    {
-        varnox::the_logger().set_path(_path);
-        varnox::the_logger().level = 2;
-        // The log folds a repeat of the previous message, even across files.
-        static int count = 0;
-        varnox::log_message(-1, L"archive test log %d", ++count);
-    }
-    ~captured_log() { varnox::the_logger().set_path(std::wstring()); }
-
-    std::string text() const { return file_exists(_path) ? read_file(_path) : std::string(); }
-    bool has(const std::string& entry) const { return text().find(entry) != std::string::npos; }
-
-private:
-    temp_folder _folder;
-    std::wstring _path;
-};
-
-// Extraction targets travel in the ANSI code page.
-std::string narrow(const std::wstring& path)
-{
-    const auto converted = varnox::windows::to_code_page_exact(path, CP_ACP);
-    EXPECT_TRUE(converted) << to_utf8(path);
-    return converted.value_or(std::string());
-}
-
 std::vector<std::wstring> sorted(std::vector<std::wstring> paths)
 {
     std::sort(paths.begin(), paths.end());
@@ -162,6 +133,37 @@ std::wstring unescaped(const std::string& shown)
         }
     }
     return name;
+}
+
+// Where Wine keeps a Windows path on the Unix side.
+std::string unix_path_of(const std::wstring& path)
+{
+    using unix_name_function = char*(CDECL*)(const wchar_t*);
+    FARPROC function = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    unix_name_function unix_name = nullptr;
+    static_assert(sizeof unix_name == sizeof function, "function pointers");
+    std::memcpy(&unix_name, &function, sizeof unix_name);
+    char* name = unix_name ? unix_name(path.c_str()) : nullptr;
+    const std::string result = name ? name : "";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a Unix shell command line and waits until it is done. Wine starts
+// Unix programs without a handle to wait on, so the command leaves a marker.
+bool run_unix_shell(const std::string& command_line, const std::wstring& marker)
+{
+    std::wstring command = L"/bin/sh -c \"" + test_support::from_utf8(command_line) + L" && : > '" +
+                           test_support::from_utf8(unix_path_of(marker)) + L"'\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    varnox::windows::unique_handle owned_process(process.hProcess), owned_thread(process.hThread);
+    for (int wait = 0; wait < 200 && !file_exists(marker); ++wait)
+        ::Sleep(50);
+    return ::DeleteFileW(marker.c_str()) != FALSE;
 }
 
 const char* const producers[] = {"infozip.zip", "infozip_streamed.zip", "python.zip", "miniz"};
@@ -609,6 +611,165 @@ TEST(archive, opens_small_archives_followed_by_long_trailing_bytes)
             EXPECT_EQ(tree_files().at("readme.txt").substr(0, 100), read_file(folder.file(L"readme.txt")));
         }
     }
+}
+
+// A hard link planted where a member's file goes is removed as a link: the
+// member gets a file of its own and the other name's content stays as it was.
+TEST(archive, hard_link_in_a_targets_place_is_not_written_through)
+{
+    for (const bool single : {true, false}) {
+        SCOPED_TRACE(single ? "one member" : "all members");
+        temp_folder folder;
+        captured_log log;
+        const auto archive = open_unzip(embed(folder, archive_bytes("python.zip"), real_offset), real_offset);
+        ASSERT_TRUE(archive);
+        const std::wstring precious = folder.file(L"precious.txt");
+        write_file(precious, "precious");
+        const std::wstring target = folder.file(L"out");
+        ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+        const std::wstring planted = target + L"\\readme.txt";
+        ASSERT_TRUE(::CreateHardLinkW(planted.c_str(), precious.c_str(), nullptr))
+            << to_utf8(test_support::error_text(::GetLastError()));
+
+        std::vector<std::wstring> written;
+        EXPECT_TRUE(single ? archive->extract("readme.txt", narrow(planted)) : archive->extract_all(target, written))
+            << log.text();
+        EXPECT_EQ("precious", read_file(precious));
+        EXPECT_TRUE(tree_files().at("readme.txt") == read_file(planted));
+        EXPECT_TRUE(log.has("archive(372) - A link stood in place of " + to_utf8(planted) + "; the link was removed"))
+            << log.text();
+    }
+}
+
+// A symbolic link planted where a member's file goes is never followed: a
+// file it names that does not exist is not made, and the extraction fails.
+// Wine 8 cannot make Windows links (CreateSymbolicLinkW reports success and
+// makes nothing, FSCTL_SET_REPARSE_POINT fails), so the link is a Unix one;
+// Win32 sees no reparse point there, and cannot delete a dangling one (on
+// Windows the link is removed as a link). A Unix link to an existing file is
+// not tested: Wine shows it as that file, and DeleteFileW through it deletes
+// the file it points to.
+TEST(archive, dangling_symbolic_link_in_a_targets_place_is_not_followed)
+{
+    for (const bool single : {true, false}) {
+        SCOPED_TRACE(single ? "one member" : "all members");
+        temp_folder folder;
+        captured_log log;
+        const auto archive = open_unzip(embed(folder, archive_bytes("python.zip"), real_offset), real_offset);
+        ASSERT_TRUE(archive);
+        const std::wstring outside = folder.file(L"outside.txt");
+        const std::wstring target = folder.file(L"out");
+        ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
+        const std::wstring planted = target + L"\\readme.txt";
+        const std::wstring marker = folder.file(L"shell_done");
+        ASSERT_TRUE(run_unix_shell("ln -s '" + unix_path_of(outside) + "' '" + unix_path_of(planted) + "'", marker));
+
+        std::vector<std::wstring> written;
+        EXPECT_FALSE(single ? archive->extract("readme.txt", narrow(planted)) : archive->extract_all(target, written));
+        EXPECT_FALSE(file_exists(outside));
+        EXPECT_TRUE(log.has("archive(367) - Could not create " + to_utf8(planted) + ": ")) << log.text();
+        EXPECT_TRUE(log.has(" (0x00000050) \r\n")) << log.text();
+        EXPECT_TRUE(run_unix_shell("rm '" + unix_path_of(planted) + "'", marker));
+    }
+}
+
+// Archives whose members share their data (directory entries pointing at one
+// local header, a member whose data holds another's header) are refused
+// before anything is written, with both members' names in the log; members
+// that merely touch are fine.
+TEST(archive, members_that_share_their_data_are_refused_before_writing)
+{
+    const struct {
+        const char* producer;
+        const char* entry;
+    } cases[] = {
+        {"overlap_shared_header.zip", "archive(386) - Members share their data in the archive, nothing extracted: "
+                                      "bomb000.txt and bomb001.txt \r\n"},
+        {"overlap_nested.zip", "archive(386) - Members share their data in the archive, nothing extracted: "
+                               "outer.txt and inner.txt \r\n"},
+        {"adjacent_members.zip", nullptr},
+    };
+    for (const auto& c : cases) {
+        for (const std::uint32_t offset : offsets) {
+            SCOPED_TRACE(std::string(c.producer) + " at offset " + std::to_string(offset));
+            temp_folder folder;
+            captured_log log;
+            const auto archive = open_unzip(embed(folder, archive_bytes(c.producer), offset), offset);
+            ASSERT_TRUE(archive);
+            const std::wstring target = folder.file(L"out");
+            std::vector<std::wstring> written;
+            const bool extracted = archive->extract_all(target, written);
+            if (c.entry) {
+                EXPECT_FALSE(extracted);
+                EXPECT_TRUE(written.empty());
+                EXPECT_FALSE(file_exists(target));
+                EXPECT_TRUE(log.has(c.entry)) << log.text();
+            } else {
+                EXPECT_TRUE(extracted) << log.text();
+                EXPECT_EQ((std::vector<std::wstring>{L"first.txt", L"second.txt"}), listing(target));
+            }
+        }
+    }
+}
+
+// A member's file gets the member's time as its last write and last access
+// time, the archive's local time read as the machine's local time.
+TEST(archive, extracted_files_carry_the_members_time)
+{
+    SYSTEMTIME local{2019, 5, 5, 17, 13, 45, 30, 0};
+    SYSTEMTIME universal{};
+    ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal));
+    FILETIME expected{};
+    ASSERT_TRUE(::SystemTimeToFileTime(&universal, &expected));
+
+    temp_folder folder;
+    const auto archive = open_unzip(embed(folder, archive_bytes("dated.zip"), real_offset), real_offset);
+    ASSERT_TRUE(archive);
+    std::vector<std::wstring> written;
+    ASSERT_TRUE(archive->extract_all(folder.file(L"all"), written));
+    ASSERT_TRUE(archive->extract("dated.txt", narrow(folder.file(L"single.txt"))));
+    for (const std::wstring& path : {folder.file(L"all\\dated.txt"), folder.file(L"single.txt")}) {
+        SCOPED_TRACE(to_utf8(path));
+        // Before reading it, which may move the access time.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        ASSERT_TRUE(::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(0, ::CompareFileTime(&expected, &data.ftLastWriteTime));
+        EXPECT_EQ(0, ::CompareFileTime(&expected, &data.ftLastAccessTime));
+        EXPECT_EQ("dated\n", read_file(path));
+    }
+}
+
+// While a member's file is written, others may read it but not write, rename
+// or delete it; the writer never opens a file that already exists.
+TEST(archive, file_being_written_is_locked_against_writers_renames_and_deletions)
+{
+    temp_folder folder;
+    const std::wstring path = folder.file(L"member.bin");
+    varnox::archive::target_file file;
+    ASSERT_EQ(0u, varnox::archive::target_file::create(path, file));
+    ASSERT_EQ(0u, file.write(0, "partial", 7));
+
+    const auto open_for = [&](DWORD access, DWORD share) {
+        varnox::windows::unique_hfile other(
+            ::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return other ? ERROR_SUCCESS : ::GetLastError();
+    };
+    const DWORD everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), open_for(GENERIC_WRITE, everything));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), open_for(DELETE, everything));
+    EXPECT_FALSE(::DeleteFileW(path.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+    EXPECT_FALSE(::MoveFileW(path.c_str(), folder.file(L"renamed.bin").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), open_for(GENERIC_READ, everything));
+    EXPECT_EQ("partial", read_file(path));
+
+    varnox::archive::target_file second;
+    EXPECT_EQ(static_cast<varnox::archive::file_error>(ERROR_FILE_EXISTS),
+              varnox::archive::target_file::create(path, second));
+
+    ASSERT_EQ(0u, file.finish(-1));
+    EXPECT_TRUE(::MoveFileW(path.c_str(), folder.file(L"renamed.bin").c_str()));
 }
 
 // The name rule itself, on names a reader can check by eye.

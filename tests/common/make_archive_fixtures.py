@@ -292,6 +292,12 @@ hand_made(os.path.join(out, "adjacent_members.zip"), first + second,
           [central_header(b"second.txt", zlib.crc32(second_data), len(second_data), len(second_data), len(first)),
            central_header(b"first.txt", zlib.crc32(first_data), len(first_data), len(first_data), 0)])
 
+# A member larger than the 1 MiB volume that the disk-full test fills, behind
+# one that fits.
+with zipfile.ZipFile(os.path.join(out, "larger_than_the_volume.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("small.txt", b"fits on the volume\n" * 20)
+    z.writestr("big.bin", b"\0" * (2 << 20))
+
 # Two members of the same name, for the bundler.
 with zipfile.ZipFile(os.path.join(out, "duplicate_names.zip"), "w") as z:
     z.writestr("upgrade.cmd", b"@echo first\r\n")

@@ -322,7 +322,9 @@ bool unzip_base::_members_overlap()
             header_size += little_endian_16(header + 26) + little_endian_16(header + 28);
         extents.push_back({stat.m_local_header_ofs, stat.m_local_header_ofs + header_size + stat.m_comp_size, index});
     }
-    std::sort(extents.begin(), extents.end(), [](const extent& a, const extent& b) { return a.start < b.start; });
+    std::sort(extents.begin(), extents.end(), [](const extent& a, const extent& b) {
+        return a.start != b.start ? a.start < b.start : a.index < b.index;
+    });
     const extent* reaching = nullptr;
     for (const extent& next : extents) {
         if (reaching && next.start < reaching->end) {
