@@ -85,6 +85,8 @@ file_error target_file::create(const std::wstring& path, target_file& created)
     created._file = std::move(file);
     created._path = path;
     created._written = 0;
+    created._buffer.clear();
+    created._buffer.reserve(buffer_size);
     return 0;
 }
 
@@ -92,17 +94,27 @@ file_error target_file::write(std::uint64_t offset, const void* data, std::size_
 {
     if (!_file || offset != _written)
         return ERROR_INVALID_PARAMETER;
+    // The inflater hands over 32 KiB at a time; the disk gets fewer, larger
+    // writes.
+    const char* bytes = static_cast<const char*>(data);
+    _buffer.insert(_buffer.end(), bytes, bytes + count);
+    _written += count;
+    return _buffer.size() >= buffer_size ? _flush() : 0;
+}
+
+file_error target_file::_flush()
+{
     std::size_t done = 0;
-    while (done < count) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    while (done < _buffer.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(_buffer.size() - done, 1u << 30));
         DWORD written = 0;
-        if (!::WriteFile(_file.get(), static_cast<const char*>(data) + done, chunk, &written, nullptr))
+        if (!::WriteFile(_file.get(), _buffer.data() + done, chunk, &written, nullptr))
             return ::GetLastError();
         if (written == 0)
             return ERROR_WRITE_FAULT;
         done += written;
     }
-    _written += count;
+    _buffer.clear();
     return 0;
 }
 
@@ -110,6 +122,8 @@ file_error target_file::finish(std::int64_t time)
 {
     if (!_file)
         return ERROR_INVALID_HANDLE;
+    if (const file_error error = _flush())
+        return error;
     if (time >= 0) {
         // As the C runtime's utime does: access and write time, creation kept.
         const std::uint64_t ticks = static_cast<std::uint64_t>(time) * 10000000u + 116444736000000000u;
@@ -125,6 +139,7 @@ file_error target_file::finish(std::int64_t time)
 file_error target_file::discard()
 {
     _file.reset();
+    _buffer.clear();
     if (_path.empty())
         return 0;
     const std::wstring path = std::move(_path);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "varnox/windows/handle.h"
 
@@ -59,9 +60,14 @@ public:
     file_error discard();
 
 private:
+    static constexpr std::size_t buffer_size = 1u << 20;
+
+    file_error _flush();
+
     windows::unique_hfile _file;
     std::wstring _path;
     std::uint64_t _written = 0;
+    std::vector<char> _buffer;
 };
 
 // What a removal found at the path.
