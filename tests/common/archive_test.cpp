@@ -613,30 +613,46 @@ TEST(archive, opens_small_archives_followed_by_long_trailing_bytes)
     }
 }
 
+// python.zip in a test folder of its own, with an empty target folder and
+// the path where readme.txt goes, for planting things there.
+struct planting_ground {
+    planting_ground()
+        : archive(open_unzip(embed(folder, archive_bytes("python.zip"), real_offset), real_offset)),
+          target(folder.file(L"out")), readme(target + L"\\readme.txt")
+    {
+        ::CreateDirectoryW(target.c_str(), nullptr);
+    }
+    bool extract(bool single)
+    {
+        std::vector<std::wstring> written;
+        return single ? archive->extract("readme.txt", narrow(readme)) : archive->extract_all(target, written);
+    }
+
+    temp_folder folder;
+    std::shared_ptr<unzip> archive;
+    std::wstring target;
+    std::wstring readme;
+};
+
 // A hard link planted where a member's file goes is removed as a link: the
 // member gets a file of its own and the other name's content stays as it was.
 TEST(archive, hard_link_in_a_targets_place_is_not_written_through)
 {
     for (const bool single : {true, false}) {
         SCOPED_TRACE(single ? "one member" : "all members");
-        temp_folder folder;
+        planting_ground ground;
+        ASSERT_TRUE(ground.archive);
         captured_log log;
-        const auto archive = open_unzip(embed(folder, archive_bytes("python.zip"), real_offset), real_offset);
-        ASSERT_TRUE(archive);
-        const std::wstring precious = folder.file(L"precious.txt");
+        const std::wstring precious = ground.folder.file(L"precious.txt");
         write_file(precious, "precious");
-        const std::wstring target = folder.file(L"out");
-        ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
-        const std::wstring planted = target + L"\\readme.txt";
-        ASSERT_TRUE(::CreateHardLinkW(planted.c_str(), precious.c_str(), nullptr))
+        ASSERT_TRUE(::CreateHardLinkW(ground.readme.c_str(), precious.c_str(), nullptr))
             << to_utf8(test_support::error_text(::GetLastError()));
 
-        std::vector<std::wstring> written;
-        EXPECT_TRUE(single ? archive->extract("readme.txt", narrow(planted)) : archive->extract_all(target, written))
-            << log.text();
+        EXPECT_TRUE(ground.extract(single)) << log.text();
         EXPECT_EQ("precious", read_file(precious));
-        EXPECT_TRUE(tree_files().at("readme.txt") == read_file(planted));
-        EXPECT_TRUE(log.has("archive(372) - A link stood in place of " + to_utf8(planted) + "; the link was removed"))
+        EXPECT_TRUE(tree_files().at("readme.txt") == read_file(ground.readme));
+        EXPECT_TRUE(log.has("archive(372) - A link stood in place of " + to_utf8(ground.readme) +
+                            "; the link was removed"))
             << log.text();
     }
 }
@@ -653,23 +669,19 @@ TEST(archive, dangling_symbolic_link_in_a_targets_place_is_not_followed)
 {
     for (const bool single : {true, false}) {
         SCOPED_TRACE(single ? "one member" : "all members");
-        temp_folder folder;
+        planting_ground ground;
+        ASSERT_TRUE(ground.archive);
         captured_log log;
-        const auto archive = open_unzip(embed(folder, archive_bytes("python.zip"), real_offset), real_offset);
-        ASSERT_TRUE(archive);
-        const std::wstring outside = folder.file(L"outside.txt");
-        const std::wstring target = folder.file(L"out");
-        ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));
-        const std::wstring planted = target + L"\\readme.txt";
-        const std::wstring marker = folder.file(L"shell_done");
-        ASSERT_TRUE(run_unix_shell("ln -s '" + unix_path_of(outside) + "' '" + unix_path_of(planted) + "'", marker));
+        const std::wstring outside = ground.folder.file(L"outside.txt");
+        const std::wstring marker = ground.folder.file(L"shell_done");
+        ASSERT_TRUE(
+            run_unix_shell("ln -s '" + unix_path_of(outside) + "' '" + unix_path_of(ground.readme) + "'", marker));
 
-        std::vector<std::wstring> written;
-        EXPECT_FALSE(single ? archive->extract("readme.txt", narrow(planted)) : archive->extract_all(target, written));
+        EXPECT_FALSE(ground.extract(single));
         EXPECT_FALSE(file_exists(outside));
-        EXPECT_TRUE(log.has("archive(367) - Could not create " + to_utf8(planted) + ": ")) << log.text();
+        EXPECT_TRUE(log.has("archive(367) - Could not create " + to_utf8(ground.readme) + ": ")) << log.text();
         EXPECT_TRUE(log.has(" (0x00000050) \r\n")) << log.text();
-        EXPECT_TRUE(run_unix_shell("rm '" + unix_path_of(planted) + "'", marker));
+        EXPECT_TRUE(run_unix_shell("rm '" + unix_path_of(ground.readme) + "'", marker));
     }
 }
 

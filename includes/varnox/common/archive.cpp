@@ -95,6 +95,22 @@ bool remove_old_target(const std::wstring& target)
     return true;
 }
 
+// The extractions promise a bool: whatever they raise is logged and gives
+// false.
+template <typename Operation>
+bool without_exceptions(Operation&& operation)
+{
+    try {
+        return operation();
+    } catch (const std::exception& error) {
+        VARNOX_LOG(1, log_source, log_line_extract_error, L"Extraction failed: %s",
+                   windows::from_code_page(error.what(), CP_ACP).c_str());
+    } catch (...) {
+        VARNOX_LOG(1, log_source, log_line_extract_unknown, L"%s", L"Unknown exception");
+    }
+    return false;
+}
+
 // Throw sites of this unit name the source as log readers know it.
 [[noreturn]] void raise(const wchar_t* function, int line, const wchar_t* message)
 {
@@ -260,15 +276,7 @@ bool unzip_base::_write_member(mz_uint index, std::int64_t time, const std::wstr
 
 bool unzip_base::extract(const std::string& name, const std::string& target)
 {
-    try {
-        return _extract(name, target);
-    } catch (const std::exception& error) {
-        VARNOX_LOG(1, log_source, log_line_extract_error, L"Extraction failed: %s",
-                   windows::from_code_page(error.what(), CP_ACP).c_str());
-    } catch (...) {
-        VARNOX_LOG(1, log_source, log_line_extract_unknown, L"%s", L"Unknown exception");
-    }
-    return false;
+    return without_exceptions([&] { return _extract(name, target); });
 }
 
 bool unzip_base::_extract(const std::string& name, const std::string& target)
@@ -344,15 +352,7 @@ bool unzip_base::_members_overlap()
 
 bool unzip_base::extract_all(const std::wstring& folder, std::vector<std::wstring>& files)
 {
-    try {
-        return _extract_all(folder, files);
-    } catch (const std::exception& error) {
-        VARNOX_LOG(1, log_source, log_line_extract_error, L"Extraction failed: %s",
-                   windows::from_code_page(error.what(), CP_ACP).c_str());
-    } catch (...) {
-        VARNOX_LOG(1, log_source, log_line_extract_unknown, L"%s", L"Unknown exception");
-    }
-    return false;
+    return without_exceptions([&] { return _extract_all(folder, files); });
 }
 
 bool unzip_base::_extract_all(const std::wstring& folder, std::vector<std::wstring>& files)
