@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "client_installation.h"
 #include "job_choice.h"
 #include "payload_locator.h"
 #include "prerequisites.h"
@@ -55,9 +56,15 @@ int run(hotfix_probe& probe, message_presenter& presenter)
         return exit_refused;
     }
 
-    const job chosen = choose_job(*archive);
-    // The jobs are not built yet: the choice is made and the run ends here.
-    (void)chosen;
+    switch (choose_job(*archive)) {
+    case job::client_installation:
+        return install_client(*archive, executable_path, ::GetCommandLineW(), os, presenter);
+    case job::driver_package:
+    case job::upgrade:
+    case job::linux_conversion:
+        break;
+    }
+    // These jobs are not built yet: the run ends once one is chosen.
     return exit_success;
 }
 

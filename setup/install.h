@@ -21,6 +21,7 @@ constexpr wchar_t log_source[] = L"install";
 constexpr int log_line_archive_not_found = 129;
 constexpr int log_line_uncaught_exception = 150;
 constexpr int log_line_unknown_exception = 151;
+constexpr int log_line_standard_exception = 152;
 
 // The log file of an executable: "<temp folder>\<executable file name>.log".
 std::wstring log_file_path(const std::wstring& temp_folder, const std::wstring& executable_path);

@@ -109,11 +109,12 @@ TEST(install_exe, unreadable_payload_ends_with_exit_code_1_and_logs_why)
     ::DeleteFileW(log.c_str());
 }
 
-// A well-formed payload is opened and its job chosen; with the jobs still to
-// come the run ends with exit code 0 and shows no window.
+// A well-formed payload is opened and its job chosen; with the driver
+// package job (these archives hold "Dpinst.exe") still to come the run ends
+// with exit code 0 and shows no window.
 TEST(install_exe, readable_payload_is_opened_and_ends_with_exit_code_0)
 {
-    const char* const archives[] = {"python.zip", "infozip_streamed.zip", "infozip_folders_only.zip"};
+    const char* const archives[] = {"python.zip", "infozip_streamed.zip"};
     for (const char* archive : archives) {
         SCOPED_TRACE(archive);
         temp_folder folder;
@@ -134,4 +135,30 @@ TEST(install_exe, readable_payload_is_opened_and_ends_with_exit_code_0)
         EXPECT_EQ(std::string::npos, text.find("install(129)")) << text;
         ::DeleteFileW(log.c_str());
     }
+}
+
+// A payload without a job member is a client installation; without a
+// package for Windows 7 x64 in it the run ends with exit code 2 and the
+// missing member's log line, and the installer is not started.
+TEST(install_exe, payload_without_a_package_ends_with_exit_code_2)
+{
+    temp_folder folder;
+    const std::string payload = test_support::read_file(
+        test_support::windows_path_of_unix(std::string(VARNOX_ARCHIVE_FIXTURES) + "/infozip_folders_only.zip"));
+    const std::wstring exe = setup_with_payload(folder, L"e2e_payload_without_package.exe", payload);
+    // A temporary folder of the run's own, for its log and client.msi.
+    temp_folder temp;
+    test_support::environment_changes environment = updates_installed();
+    environment.emplace_back(L"TMP", temp.path());
+    environment.emplace_back(L"TEMP", temp.path());
+
+    const auto result = test_support::run_process(L"\"" + exe + L"\" /qn", 60000, environment);
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(2u, result.exit_code);
+    EXPECT_TRUE(result.window_titles.empty());
+    const std::string text = test_support::read_file(install::log_file_path(temp.path(), exe));
+    EXPECT_NE(std::string::npos, text.find("|E|install(237) - Can't extract client_x64.msi file! \r\n")) << text;
+    EXPECT_EQ(std::string::npos, text.find("install(278)")) << text;
+    EXPECT_FALSE(file_exists(temp.file(L"client.msi")));
 }

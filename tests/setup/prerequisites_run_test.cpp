@@ -19,12 +19,20 @@ using test_support::temp_folder;
 
 namespace {
 
+std::wstring environment(const wchar_t* name)
+{
+    wchar_t value[32768] = {};
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 32768);
+    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
 struct run_outcome {
     DWORD exit_code = 0;
     bool ended = false;
     int listing_calls = 0;
     bool box_seen = false;
     std::string box;  // what the window helper read: caption=..., text=...
+    std::string log;
 };
 
 class prerequisites_run : public ::testing::Test {
@@ -49,6 +57,9 @@ protected:
         ::SetEnvironmentVariableW(L"PATH", (stand_in_folder + L";" + path).c_str());
         ::SetEnvironmentVariableW(L"VARNOX_STAND_IN_HOTFIXES", hotfixes.c_str());
         ::SetEnvironmentVariableW(L"VARNOX_STAND_IN_WMIC_LOG", calls_file.c_str());
+        // A temporary folder of the run's own, for its log and client.msi.
+        const std::wstring temp = environment(L"TMP");
+        ::SetEnvironmentVariableW(L"TMP", folder.path().c_str());
 
         run_outcome outcome;
         STARTUPINFOW startup = {};
@@ -58,6 +69,7 @@ protected:
         const BOOL started = ::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
                                               nullptr, &startup, &info);
         ::SetEnvironmentVariableW(L"PATH", path);
+        ::SetEnvironmentVariableW(L"TMP", temp.empty() ? nullptr : temp.c_str());
         if (!started) {
             ADD_FAILURE() << "cannot start the setup";
             return outcome;
@@ -77,16 +89,11 @@ protected:
         if (!outcome.ended)
             ::TerminateProcess(process.get(), 99);
         ::GetExitCodeProcess(process.get(), &outcome.exit_code);
+        outcome.log = test_support::read_file(install::log_file_path(folder.path(), exe));
         const std::string calls = test_support::read_file(calls_file);
         for (size_t at = calls.find('\n'); at != std::string::npos; at = calls.find('\n', at + 1))
             ++outcome.listing_calls;
         return outcome;
-    }
-
-    void TearDown() override
-    {
-        const std::wstring log = install::log_file_path(varnox::windows::get_temp_folder(), exe);
-        ::DeleteFileW(log.c_str());
     }
 
     temp_folder folder;
@@ -96,12 +103,14 @@ protected:
 
 } // namespace
 
-// Windows 7 x64 with both updates listed: the run goes on to its job.
+// Windows 7 x64 with both updates listed: the run goes on to its job, the
+// client installation, whose stand-in package the installer refuses.
 TEST_F(prerequisites_run, both_updates_listed_goes_on)
 {
     const run_outcome outcome = run(L"KB4490628,KB4474419", L"/qn");
     EXPECT_TRUE(outcome.ended);
-    EXPECT_EQ(0u, outcome.exit_code);
+    EXPECT_EQ(2u, outcome.exit_code);
+    EXPECT_NE(std::string::npos, outcome.log.find("install(278)")) << outcome.log;
     EXPECT_FALSE(outcome.box_seen) << outcome.box;
     EXPECT_EQ(2, outcome.listing_calls);
 }
@@ -150,7 +159,8 @@ TEST_F(prerequisites_run, windows_10_runs_no_listing)
     ASSERT_EQ(0u, winecfg.exit_code);
     const run_outcome outcome = run(L"", L"/qn");
     EXPECT_TRUE(outcome.ended);
-    EXPECT_EQ(0u, outcome.exit_code);
+    EXPECT_EQ(2u, outcome.exit_code);
+    EXPECT_NE(std::string::npos, outcome.log.find("install(278)")) << outcome.log;
     EXPECT_FALSE(outcome.box_seen) << outcome.box;
     EXPECT_EQ(0, outcome.listing_calls);
     EXPECT_FALSE(file_exists(calls_file));

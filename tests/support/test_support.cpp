@@ -184,4 +184,14 @@ process_result run_process(const std::wstring& command_line, DWORD timeout_ms,
     return result;
 }
 
+varnox::windows::operating_system operating_system_with(DWORD major, DWORD minor, WORD architecture, DWORD platform)
+{
+    varnox::windows::operating_system os;
+    os.version_info.dwPlatformId = platform;
+    os.version_info.dwMajorVersion = major;
+    os.version_info.dwMinorVersion = minor;
+    os.system_info.wProcessorArchitecture = architecture;
+    return os;
+}
+
 } // namespace test_support

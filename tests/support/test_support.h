@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "varnox/windows/operating_system.h"
+
 namespace test_support {
 
 // The system's message for a Win32 error code, for failure messages.
@@ -54,5 +56,10 @@ using environment_changes = std::vector<std::pair<std::wstring, std::wstring>>;
 // watching for windows of its own; a process still running then is killed.
 process_result run_process(const std::wstring& command_line, DWORD timeout_ms,
                            const environment_changes& environment = {});
+
+// An operating_system record with only these facts filled in, for tables of
+// the choices made from them.
+varnox::windows::operating_system operating_system_with(DWORD major, DWORD minor, WORD architecture,
+                                                        DWORD platform = VER_PLATFORM_WIN32_NT);
 
 } // namespace test_support

@@ -46,11 +46,14 @@ struct thrown {
     bool has_code = false;
 };
 
-thrown throw_of(const std::wstring& path)
+thrown throw_of(const std::wstring& path, file_version_info::resource_loader load = nullptr)
 {
     thrown result;
     try {
-        file_version_info::get_file_version_info(path);
+        if (load)
+            file_version_info::get_file_version_info(path, load);
+        else
+            file_version_info::get_file_version_info(path);
     } catch (const file_version_info_exception& error) {
         result.caught = true;
         if (const auto* message = boost::get_error_info<varnox::throw_wmessage_>(error))
@@ -67,6 +70,20 @@ thrown throw_of(const std::wstring& path)
         }
     }
     return result;
+}
+
+// Loads that change the file first, so that the platform's own load fails
+// for real after the size query succeeded.
+bool load_after_deleting(const std::wstring& path, std::uint32_t size, void* block)
+{
+    ::DeleteFileW(path.c_str());
+    return ::GetFileVersionInfoW(path.c_str(), 0, size, block) != FALSE;
+}
+
+bool load_after_replacing(const std::wstring& path, std::uint32_t size, void* block)
+{
+    ::CopyFileW(windows_path_of_unix(VARNOX_NO_VERSION_RESOURCE).c_str(), path.c_str(), FALSE);
+    return ::GetFileVersionInfoW(path.c_str(), 0, size, block) != FALSE;
 }
 
 class file_version_info_errors : public ::testing::Test {
@@ -201,6 +218,37 @@ TEST_F(file_version_info_errors, unreadable_resource)
         // The logged code is the raised one.
         EXPECT_NE(std::string::npos, log_text().find("|E|file_ver(49) - Can't get the file version info (" +
                                                      test_support::to_utf8(c.path) + ") [Error: " +
+                                                     std::to_string(error.code) + "] \r\n"))
+            << log_text();
+    }
+}
+
+// A file that loses its version resource between the size query and the load
+// is logged and raised with the load's error, not read as an empty record.
+TEST_F(file_version_info_errors, failed_load)
+{
+    const struct {
+        const char* scenario;
+        file_version_info::resource_loader load;
+        std::set<std::uint32_t> codes;
+    } cases[] = {
+        {"deleted", &load_after_deleting, {ERROR_FILE_NOT_FOUND}},
+        {"replaced by a file without a version", &load_after_replacing,
+         {ERROR_RESOURCE_TYPE_NOT_FOUND, ERROR_RESOURCE_DATA_NOT_FOUND}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        const std::wstring path = folder.file(L"changing.dll");
+        ASSERT_TRUE(::CopyFileW(windows_path_of_unix(VARNOX_VERSION_FULL).c_str(), path.c_str(), FALSE));
+        const thrown error = throw_of(path, c.load);
+        ASSERT_TRUE(error.caught);
+        EXPECT_EQ(L"Can't load the file version info (" + path + L")", error.message);
+        EXPECT_EQ(L"varnox::windows::file_version_info::get_file_version_info", error.function);
+        EXPECT_EQ(58, error.line);
+        ASSERT_TRUE(error.has_code);
+        EXPECT_EQ(1u, c.codes.count(error.code)) << test_support::to_utf8(test_support::error_text(error.code));
+        EXPECT_NE(std::string::npos, log_text().find("|E|file_ver(57) - Can't load the file version info (" +
+                                                     test_support::to_utf8(path) + ") [Error: " +
                                                      std::to_string(error.code) + "] \r\n"))
             << log_text();
     }

@@ -54,6 +54,31 @@ std::wstring folder_of_length(const std::wstring& base, size_t length)
     return path;
 }
 
+// Stands in for GetTempPathW as Windows answers with a long TMP: the length
+// without the NUL when the buffer holds the path, else the size it needs.
+std::wstring reported_temp_path;
+DWORD WINAPI report_temp_path(DWORD buffer_size, LPWSTR buffer)
+{
+    const DWORD length = static_cast<DWORD>(reported_temp_path.size());
+    if (buffer_size <= length)
+        return length + 1;
+    reported_temp_path.copy(buffer, length);
+    buffer[length] = L'\0';
+    return length;
+}
+
+// A temporary folder that grows before every call never fits.
+DWORD WINAPI report_growing_temp_path(DWORD buffer_size, LPWSTR)
+{
+    return buffer_size + 10;
+}
+
+DWORD WINAPI fail_temp_path(DWORD, LPWSTR)
+{
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+}
+
 } // namespace
 
 // The Windows folder agrees with %windir%, the system folder lies in it, the
@@ -72,6 +97,49 @@ TEST(folders, system_windows_and_temp)
     const std::wstring temp_folder_path = windows::get_temp_folder();
     EXPECT_TRUE(same_path(temp, temp_folder_path)) << to_utf8(temp_folder_path);
     EXPECT_NE(L'\\', temp_folder_path.back());
+}
+
+// A temporary folder of any length comes back whole without its trailing
+// backslash; one that cannot be read is empty, never a cut or another path.
+TEST(folders, temp_folder_of_any_length)
+{
+    const std::wstring long_folder = L"C:\\" + std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b');
+    const struct {
+        const char* scenario;
+        std::wstring reported;
+        windows::temp_path_query query;
+        std::wstring expected;
+    } cases[] = {
+        {"short", L"C:\\Temp\\", &report_temp_path, L"C:\\Temp"},
+        {"260 characters: the first buffer exactly", std::wstring(L"C:\\") + std::wstring(256, L'c') + L"\\",
+         &report_temp_path, std::wstring(L"C:\\") + std::wstring(256, L'c')},
+        {"longer than the first buffer", long_folder + L"\\", &report_temp_path, long_folder},
+        {"growing at every call", L"", &report_growing_temp_path, L""},
+        {"failing", L"", &fail_temp_path, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        reported_temp_path = c.reported;
+        EXPECT_EQ(c.expected, windows::get_temp_folder(c.query));
+    }
+}
+
+// With a TMP longer than 261 characters, the probe's temporary folder is that
+// folder whole or not determined (Wine refuses such a TMP with error 206).
+TEST(folders, long_tmp_gives_the_whole_folder_or_none)
+{
+    temp_folder folder;
+    const std::wstring long_folder = folder_of_length(folder.path(), 300);
+    const std::wstring tmp = environment(L"TMP");
+    const std::wstring temp = environment(L"TEMP");
+    ::SetEnvironmentVariableW(L"TMP", long_folder.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", long_folder.c_str());
+    const auto values = run_system_probe(test_support::windows_path_of_unix(VARNOX_SYSTEM_PROBE), folder);
+    ::SetEnvironmentVariableW(L"TMP", tmp.empty() ? nullptr : tmp.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", temp.empty() ? nullptr : temp.c_str());
+    ASSERT_EQ(1u, values.count("temp_folder"));
+    const std::wstring reported = test_support::from_utf8(values.at("temp_folder"));
+    EXPECT_TRUE(reported.empty() || same_path(long_folder, reported)) << to_utf8(reported);
 }
 
 // get_temp_file_name makes a new empty file with the prefix in the folder, a different one each time.

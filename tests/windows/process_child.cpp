@@ -38,6 +38,13 @@ unsigned long number(int argc, char** argv, int index, unsigned long fallback)
     return argc > index ? std::strtoul(argv[index], nullptr, 0) : fallback;
 }
 
+// "中文" in code page 950 (Big5), else in 936 (GBK). In Big5 the second
+// byte of "中" is a lead byte too.
+std::string chinese(unsigned long code_page)
+{
+    return code_page == 950 ? "\xA4\xA4\xA4\xE5" : "\xD6\xD0\xCE\xC4";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -73,9 +80,25 @@ int main(int argc, char** argv)
             block += "still here\n";
         for (;;)
             write_out(block);
+    } else if (mode == "stdin") {
+        // Reads its standard input to the end, then tells how much it got.
+        char buffer[4096];
+        unsigned long total = 0;
+        DWORD read = 0;
+        while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            total += read;
+        write_out("input: " + std::to_string(total) + " bytes");
     } else if (mode == "ansi") {
-        // "中文" in code page 936.
-        write_out("\xD6\xD0\xCE\xC4");
+        // ansi CP: "中文" in code page 936 or 950.
+        write_out(chinese(number(argc, argv, 2, 936)));
+    } else if (mode == "double_byte") {
+        // double_byte CP: "a" and 600 times "中文" in code page 936 or 950, in
+        // one write, so that a character straddles every 512-byte boundary.
+        const std::string characters = chinese(number(argc, argv, 2, 936));
+        std::string bytes = "a";
+        for (int i = 0; i < 600; ++i)
+            bytes += characters;
+        write_out(bytes);
     } else if (mode == "stamp") {
         // The performance counter just before the exit, for the benchmark.
         LARGE_INTEGER now;

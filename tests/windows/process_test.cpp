@@ -4,6 +4,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "varnox/common/log.h"
@@ -13,6 +14,12 @@ using test_support::temp_folder;
 using varnox::windows::exec_console_application_with_timeout;
 
 namespace {
+
+std::vector<std::wstring>* debug_output = nullptr;
+void capture_debug_output(const wchar_t* text)
+{
+    debug_output->push_back(text);
+}
 
 std::wstring child_command(const std::wstring& arguments)
 {
@@ -106,6 +113,20 @@ TEST_F(process_runner, nul_byte_cuts_its_chunk)
     EXPECT_EQ(all.substr(0, 100) + all.substr(512), result.output);
 }
 
+// A child that reads its input to the end finds it empty and at its end, also
+// under cmd.exe as the hotfix listing runs it.
+TEST_F(process_runner, child_reading_its_input_finds_it_ended)
+{
+    for (const std::wstring& command : {child_command(L"stdin"), L"cmd.exe /C " + child_command(L"stdin")}) {
+        SCOPED_TRACE(test_support::to_utf8(command));
+        // The limit only keeps a hanging child from stopping the suite.
+        const run_result result = run(command, 10);
+        EXPECT_TRUE(result.succeeded);
+        EXPECT_EQ(0u, result.last_error);
+        EXPECT_EQ(L"input: 0 bytes", result.output);
+    }
+}
+
 // Standard error goes to the runner's own standard error, not into the output.
 TEST_F(process_runner, standard_error_is_not_collected)
 {
@@ -163,6 +184,33 @@ TEST_F(process_runner, no_time_limit_waits_for_the_child)
               log.find("|I|process(411) - The Command (" + test_support::to_utf8(command) + ") is still running. "));
     EXPECT_EQ(std::string::npos, log.find("process(399)"));
     EXPECT_EQ(std::string::npos, log.find("process(404)"));
+}
+
+// A quiet child is reported as still running about once a second, not at
+// every look at the pipe. The debugger output shows every entry: a file would
+// fold the repeats.
+TEST_F(process_runner, still_running_entries_come_about_once_a_second)
+{
+    const struct {
+        std::uint64_t timeout;
+        const char* entry;
+    } cases[] = {{0, "process(411)"}, {60, "process(404)"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        std::vector<std::wstring> output;
+        debug_output = &output;
+        varnox::the_logger().set_path(L"");
+        varnox::the_logger().set_debug_output(&capture_debug_output);
+        const run_result result = run(child_command(L"sleep 3000 0"), c.timeout);
+        varnox::the_logger().set_debug_output(nullptr);
+        debug_output = nullptr;
+        EXPECT_TRUE(result.succeeded);
+        int entries = 0;
+        for (const std::wstring& line : output)
+            entries += test_support::to_utf8(line).find(c.entry) != std::string::npos;
+        EXPECT_GE(entries, 2);
+        EXPECT_LE(entries, 6);
+    }
 }
 
 // A child that ends within its time limit is not terminated; the elapsed seconds are reported.

@@ -40,6 +40,7 @@ int wmain(int argc, wchar_t** argv)
     line(out, "process_id", ::GetCurrentProcessId());
     line(out, "module_file_name", varnox::windows::get_module_file_name());
     line(out, "module_folder", varnox::windows::get_module_folder());
+    line(out, "temp_folder", varnox::windows::get_temp_folder());
     // What Windows itself reports to this program, before kernel32.dll is consulted.
     OSVERSIONINFOEXW reported = {};
     reported.dwOSVersionInfoSize = sizeof(reported);

@@ -12,6 +12,21 @@ namespace varnox {
 
 namespace {
 
+// Callers log between a failed call and the reading of its error (the runner,
+// the registry and the boot editors report through the last error), so a log
+// call puts the thread's last error back as it found it.
+class last_error_kept {
+public:
+    last_error_kept() : _error(::GetLastError()) {}
+    ~last_error_kept() { ::SetLastError(_error); }
+
+    last_error_kept(const last_error_kept&) = delete;
+    last_error_kept& operator=(const last_error_kept&) = delete;
+
+private:
+    DWORD _error;
+};
+
 void debugger_output(const wchar_t* text)
 {
     ::OutputDebugStringW(text);
@@ -112,6 +127,7 @@ wchar_t logger::level_letter(int message_level)
 
 void logger::write(int message_level, const wchar_t* format, va_list args) noexcept
 {
+    const last_error_kept kept;
     try {
         windows::auto_lock hold(_lock);
         _write_locked(message_level, format, args);
@@ -218,6 +234,7 @@ void log_message(int message_level, const wchar_t* format, ...)
     logger& log = the_logger();
     if (message_level > log.level)
         return;
+    const last_error_kept kept;
     va_list args;
     va_start(args, format);
     log.write(message_level, format, args);
@@ -243,6 +260,7 @@ void log_located(int message_level, const wchar_t* source, int line, const wchar
     logger& log = the_logger();
     if (message_level > log.level)
         return;
+    const last_error_kept kept;
     try {
         const std::wstring format =
             format_wstring(L"%s(%d) - %s ", source_stem(source).c_str(), line, text ? text : L"");

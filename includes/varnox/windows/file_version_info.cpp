@@ -20,6 +20,10 @@ constexpr int line_empty_path_log = 41;
 constexpr int line_empty_path_throw = 42;
 constexpr int line_no_resource_log = 49;
 constexpr int line_no_resource_throw = 50;
+constexpr int line_no_memory_log = 53;
+constexpr int line_no_memory_throw = 54;
+constexpr int line_load_failed_log = 57;
+constexpr int line_load_failed_throw = 58;
 
 // The string value at sub_block, or nothing when the query fails.
 bool query_string(const void* block, const wchar_t* sub_block, std::wstring& value)
@@ -32,9 +36,19 @@ bool query_string(const void* block, const wchar_t* sub_block, std::wstring& val
     return true;
 }
 
+bool load_from_platform(const std::wstring& path, std::uint32_t size, void* block)
+{
+    return ::GetFileVersionInfoW(path.c_str(), 0, size, block) != FALSE;
+}
+
 } // namespace
 
 file_version_info file_version_info::get_file_version_info(const std::wstring& path)
+{
+    return get_file_version_info(path, &load_from_platform);
+}
+
+file_version_info file_version_info::get_file_version_info(const std::wstring& path, resource_loader load)
 {
     file_version_info info;
 
@@ -57,10 +71,25 @@ file_version_info file_version_info::get_file_version_info(const std::wstring& p
     }
 
     unique_hglobal block(::GlobalAlloc(GPTR, size));
-    if (!block)
-        return info;
+    if (!block) {
+        const std::uint32_t code = ::GetLastError();
+        VARNOX_LOG(1, log_source, line_no_memory_log,
+                   L"Can't allocate memory for the file version info (%s) [Error: %d]", path.c_str(),
+                   static_cast<int>(code));
+        throw_error<file_version_info_exception>(
+            VARNOX_THROW_SITE(function_name, line_no_memory_throw), &code,
+            format_message(L"Can't allocate memory for the file version info (%s)", path));
+    }
     void* data = block.get(); // GPTR memory is fixed: the handle is the address.
-    ::GetFileVersionInfoW(path.c_str(), 0, size, data);
+    // A file that changed since the size query (replaced, removed) fails here.
+    const bool loaded = load(path, size, data);
+    if (!loaded) {
+        const std::uint32_t code = ::GetLastError();
+        VARNOX_LOG(1, log_source, line_load_failed_log, L"Can't load the file version info (%s) [Error: %d]",
+                   path.c_str(), static_cast<int>(code));
+        throw_error<file_version_info_exception>(VARNOX_THROW_SITE(function_name, line_load_failed_throw), &code,
+                                                 format_message(L"Can't load the file version info (%s)", path));
+    }
 
     void* root = nullptr;
     UINT root_length = 0;

@@ -33,9 +33,16 @@ struct file_version_info {
     std::wstring original_filename;
     std::wstring legal_copyright;
 
-    // Throws file_version_info_exception for an empty path and for a file
-    // without a readable version resource.
+    // Throws file_version_info_exception for an empty path, for a file
+    // without a readable version resource, and when the resource cannot be
+    // loaded after its size was read (no memory, the file changed meanwhile).
     static file_version_info get_file_version_info(const std::wstring& path);
+
+    // Loads the version resource of path into block, whose size the size
+    // query gave; GetFileVersionInfoW in the form above. The last error tells
+    // why a load failed. Tests change the file between the query and the load.
+    using resource_loader = bool (*)(const std::wstring& path, std::uint32_t size, void* block);
+    static file_version_info get_file_version_info(const std::wstring& path, resource_loader load);
 };
 
 } // namespace windows

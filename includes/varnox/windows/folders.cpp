@@ -14,13 +14,43 @@
 namespace varnox {
 namespace windows {
 
+namespace {
+
+// Reads a text from a query with the platform's contract: the length without
+// the NUL when the buffer holds the text, the size it needs (NUL included)
+// when it does not, 0 on failure. A text that grew between the calls is asked
+// for again a few times; one that never fits is not determined (empty).
+template <typename Query>
+std::wstring read_whole(DWORD first_size, Query query)
+{
+    constexpr int attempts = 4;
+    std::vector<wchar_t> buffer(first_size);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = query(size > 0 ? buffer.data() : nullptr, size);
+        if (length == 0)
+            return std::wstring();
+        if (length < size)
+            return std::wstring(buffer.data(), length);
+        buffer.resize(length);
+    }
+    return std::wstring();
+}
+
+} // namespace
+
 std::wstring get_temp_folder()
 {
-    wchar_t buffer[261] = {};
-    if (::GetTempPathW(261, buffer) == 0)
+    return get_temp_folder(&::GetTempPathW);
+}
+
+std::wstring get_temp_folder(temp_path_query query)
+{
+    const std::wstring path = read_whole(261, [query](wchar_t* buffer, DWORD size) { return query(size, buffer); });
+    if (path.empty())
         return std::wstring();
     // The parent of "C:\Temp\" is "C:\Temp": this drops the trailing backslash.
-    return boost::filesystem::path(buffer).parent_path().wstring();
+    return boost::filesystem::path(path).parent_path().wstring();
 }
 
 std::wstring get_module_file_name()
@@ -53,14 +83,7 @@ using folder_query = UINT(WINAPI*)(LPWSTR, UINT);
 // Asks for the length first, then for the folder itself.
 std::wstring query_folder(folder_query query)
 {
-    const UINT needed = query(nullptr, 0);
-    if (needed == 0)
-        return std::wstring();
-    std::vector<wchar_t> buffer(needed);
-    const UINT length = query(buffer.data(), needed);
-    if (length == 0 || length >= needed)
-        return std::wstring();
-    return std::wstring(buffer.data(), length);
+    return read_whole(0, [query](wchar_t* buffer, DWORD size) { return static_cast<DWORD>(query(buffer, size)); });
 }
 
 bool is_windows_pe()

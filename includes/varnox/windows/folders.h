@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace varnox {
@@ -7,6 +9,9 @@ namespace windows {
 
 // Each returns an empty string when the folder cannot be determined.
 std::wstring get_temp_folder();
+// The same over a query with GetTempPathW's contract, which tests stand in for.
+using temp_path_query = DWORD(WINAPI*)(DWORD buffer_size, LPWSTR buffer);
+std::wstring get_temp_folder(temp_path_query query);
 std::wstring get_module_file_name();
 std::wstring get_module_folder();
 std::wstring get_system_folder();

@@ -85,6 +85,12 @@ struct hglobal_traits {
     static void close(pointer value) noexcept { ::GlobalFree(value); }
 };
 
+struct sc_handle_traits {
+    using pointer = SC_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::CloseServiceHandle(value); }
+};
+
 // Processes, threads, mutexes, events, pipes: NULL when invalid.
 using unique_handle = unique_any<handle_traits>;
 // Files: INVALID_HANDLE_VALUE when invalid.
@@ -92,6 +98,8 @@ using unique_hfile = unique_any<file_handle_traits>;
 using unique_hkey = unique_any<hkey_traits>;
 using unique_hmodule = unique_any<hmodule_traits>;
 using unique_hglobal = unique_any<hglobal_traits>;
+// The service control manager and its services.
+using unique_schandle = unique_any<sc_handle_traits>;
 
 } // namespace windows
 } // namespace varnox

@@ -7,6 +7,7 @@
 #include "varnox/common/log.h"
 #include "varnox/windows/file_version_info.h"
 #include "varnox/windows/folders.h"
+#include "varnox/windows/system_function.h"
 
 namespace varnox {
 namespace windows {
@@ -31,16 +32,6 @@ constexpr int metric_server_r2 = 89; // SM_SERVERR2
 using get_native_system_info_function = void(WINAPI*)(LPSYSTEM_INFO);
 using get_product_info_function = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, PDWORD);
 using is_wow64_process_function = BOOL(WINAPI*)(HANDLE, PBOOL);
-
-// Functions that later Windows releases added, found at run time.
-template <typename Function>
-Function find_function(const wchar_t* module_name, const char* function_name)
-{
-    const HMODULE module = ::GetModuleHandleW(module_name);
-    if (module == nullptr)
-        return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, function_name)));
-}
 
 SYSTEM_INFO native_system_info()
 {

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "varnox/common/log.h"
+#include "varnox/windows/code_page.h"
 #include "varnox/windows/handle.h"
 
 namespace varnox {
@@ -15,35 +18,30 @@ namespace {
 const wchar_t log_source[] = L"varnox/windows/process";
 
 constexpr DWORD chunk_size = 512;
-constexpr DWORD poll_interval_ms = 1000;
+// While the pipe is empty the runner waits on the child, first briefly, so
+// that output that keeps coming is read at once, then longer while the child
+// stays quiet; its end cuts any wait short.
+constexpr DWORD first_quiet_wait_ms = 1;
+constexpr DWORD longest_quiet_wait_ms = 1000;
+constexpr DWORD progress_interval_ms = 1000;
 constexpr DWORD wait_after_termination_ms = 15000;
 constexpr std::uint64_t file_time_units_per_second = 10000000;
 
-// Appends one chunk of child output: a NUL-terminated ANSI text.
-void append_chunk(const char* chunk, std::wstring& output)
+// Reads exactly the bytes that the peek reported: a read asking for more
+// could wait for ever on a child that is alive and quiet. The text of each
+// 512-byte chunk ends at its first NUL byte, as if the chunks were read one
+// by one. The bytes are decoded once at the end, so that a double-byte
+// character split between two chunks stays whole.
+void read_available(HANDLE pipe, DWORD available, std::vector<char>& buffer, std::string& captured)
 {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, chunk, -1, nullptr, 0);
-    if (length <= 1)
+    if (buffer.size() < available)
+        buffer.resize(available);
+    DWORD read = 0;
+    if (!::ReadFile(pipe, buffer.data(), available, &read, nullptr))
         return;
-    std::vector<wchar_t> wide(static_cast<size_t>(length));
-    if (::MultiByteToWideChar(CP_ACP, 0, chunk, -1, wide.data(), length) > 0)
-        output.append(wide.data(), static_cast<size_t>(length) - 1);
-}
-
-// Reads exactly the bytes that the peek reported, in chunks of at most 512:
-// a read asking for more would wait for ever, since this process still holds
-// the pipe's write end.
-void read_available(HANDLE pipe, DWORD available, std::wstring& output)
-{
-    while (available > 0) {
-        char chunk[chunk_size + 1] = {};
-        const DWORD wanted = available < chunk_size ? available : chunk_size;
-        DWORD read = 0;
-        const BOOL ok = ::ReadFile(pipe, chunk, wanted, &read, nullptr);
-        if (!ok || read == 0)
-            return;
-        append_chunk(chunk, output);
-        available -= read;
+    for (DWORD offset = 0; offset < read; offset += chunk_size) {
+        const DWORD size = read - offset < chunk_size ? read - offset : chunk_size;
+        captured.append(&buffer[offset], ::strnlen(&buffer[offset], size));
     }
 }
 
@@ -76,15 +74,13 @@ std::uint64_t seconds_between(std::uint64_t start, std::uint64_t now)
     return now > start ? (now - start) / file_time_units_per_second : 0;
 }
 
+// A pipe whose ends this process keeps to itself; the child's end is made
+// inheritable on its own, since every inheritable handle goes to the child.
 bool create_pipe(unique_handle& read_end, unique_handle& write_end)
 {
-    SECURITY_ATTRIBUTES attributes = {};
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = nullptr;
-    attributes.bInheritHandle = TRUE;
     HANDLE read_handle = nullptr;
     HANDLE write_handle = nullptr;
-    const BOOL created = ::CreatePipe(&read_handle, &write_handle, &attributes, 0);
+    const BOOL created = ::CreatePipe(&read_handle, &write_handle, nullptr, 0);
     if (!created)
         return false;
     read_end.reset(read_handle);
@@ -92,15 +88,9 @@ bool create_pipe(unique_handle& read_end, unique_handle& write_end)
     return true;
 }
 
-bool duplicate_for_this_process(HANDLE source, unique_handle& duplicate)
+bool make_inheritable(HANDLE handle)
 {
-    HANDLE target = nullptr;
-    const BOOL duplicated = ::DuplicateHandle(::GetCurrentProcess(), source, ::GetCurrentProcess(), &target, 0,
-                                              FALSE, DUPLICATE_SAME_ACCESS);
-    if (!duplicated)
-        return false;
-    duplicate.reset(target);
-    return true;
+    return ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) != FALSE;
 }
 
 } // namespace
@@ -114,11 +104,14 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
     }
     output.clear();
 
-    unique_handle output_read, output_write, output_read_private;
-    if (!create_pipe(output_read, output_write) || !duplicate_for_this_process(output_read.get(), output_read_private))
+    // The child gets the read end of its input and the write end of its
+    // output, nothing else: holding the input's write end, it would wait for
+    // the end of its input for ever.
+    unique_handle output_read, output_write;
+    if (!create_pipe(output_read, output_write) || !make_inheritable(output_write.get()))
         return false;
-    unique_handle input_read, input_write, input_write_private;
-    if (!create_pipe(input_read, input_write) || !duplicate_for_this_process(input_write.get(), input_write_private))
+    unique_handle input_read, input_write;
+    if (!create_pipe(input_read, input_write) || !make_inheritable(input_read.get()))
         return false;
 
     STARTUPINFOW startup = {};
@@ -137,6 +130,11 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         return false;
     const unique_handle process(started.hProcess);
     const unique_handle thread(started.hThread);
+    // The child holds its own ends now. With the write end of the input
+    // closed here too, its input is empty and at its end from the start.
+    input_write.reset();
+    input_read.reset();
+    output_write.reset();
 
     std::uint64_t start_time = 0;
     system_time_as_file_time(start_time);
@@ -149,16 +147,36 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         ::WaitForSingleObject(process.get(), wait_after_termination_ms);
     };
 
+    DWORD quiet_wait_ms = first_quiet_wait_ms;
+    const auto wait_while_quiet = [&] {
+        ::WaitForSingleObject(process.get(), quiet_wait_ms);
+        quiet_wait_ms = quiet_wait_ms < longest_quiet_wait_ms / 2 ? quiet_wait_ms * 2 : longest_quiet_wait_ms;
+    };
+    // "Still running" is reported in the first quiet pass, then about once a second.
+    bool reported = false;
+    DWORD last_report = 0;
+    const auto progress_due = [&] {
+        const DWORD now = ::GetTickCount();
+        if (reported && now - last_report < progress_interval_ms)
+            return false;
+        reported = true;
+        last_report = now;
+        return true;
+    };
+
+    std::vector<char> buffer;
+    std::string captured;
     bool finished = false;
     for (;;) {
         DWORD peeked = 0;
         DWORD available = 0;
         char peek_buffer[chunk_size] = {};
-        if (!::PeekNamedPipe(output_read_private.get(), peek_buffer, chunk_size, &peeked, &available, nullptr))
+        if (!::PeekNamedPipe(output_read.get(), peek_buffer, chunk_size, &peeked, &available, nullptr))
             available = 0;
 
         if (available > 0) {
-            read_available(output_read_private.get(), available, output);
+            read_available(output_read.get(), available, buffer, captured);
+            quiet_wait_ms = first_quiet_wait_ms;
             // A child that keeps writing must not escape its time limit.
             if (timeout > 0 && !child_has_ended(process.get())) {
                 std::uint64_t now = 0;
@@ -174,20 +192,24 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
             if (child_has_ended(process.get()))
                 break;
 
+            const bool report = progress_due();
             if (timeout == 0) {
-                VARNOX_LOG(4, log_source, 411, L"The Command (%s) is still running.", command.c_str());
-                ::WaitForSingleObject(process.get(), poll_interval_ms);
+                if (report)
+                    VARNOX_LOG(4, log_source, 411, L"The Command (%s) is still running.", command.c_str());
+                wait_while_quiet();
             } else {
                 std::uint64_t now = 0;
                 if (!system_time_as_file_time(now)) {
-                    VARNOX_LOG(4, log_source, 407, L"The Command (%s) is still running.", command.c_str());
-                    ::WaitForSingleObject(process.get(), poll_interval_ms);
+                    if (report)
+                        VARNOX_LOG(4, log_source, 407, L"The Command (%s) is still running.", command.c_str());
+                    wait_while_quiet();
                 } else {
                     const std::uint64_t elapsed = seconds_between(start_time, now);
                     if (elapsed < timeout) {
-                        VARNOX_LOG(4, log_source, 404, L"The Command (%s) is still running. (%I64u seconds)",
-                                   command.c_str(), elapsed);
-                        ::WaitForSingleObject(process.get(), poll_interval_ms);
+                        if (report)
+                            VARNOX_LOG(4, log_source, 404, L"The Command (%s) is still running. (%I64u seconds)",
+                                       command.c_str(), elapsed);
+                        wait_while_quiet();
                     } else {
                         terminate(elapsed);
                         continue;
@@ -203,6 +225,8 @@ bool exec_console_application_with_timeout(std::wstring command, std::wstring& o
         if (::GetExitCodeProcess(process.get(), &exit_code) && exit_code != STILL_ACTIVE)
             finished = true;
     }
+
+    output = from_code_page(captured, CP_ACP);
 
     DWORD exit_code = 0;
     const BOOL got_exit_code = ::GetExitCodeProcess(process.get(), &exit_code);

@@ -1,6 +1,8 @@
 // Stands in for "wmic qfe get hotfixid", which Wine lacks: prints the updates
 // named in VARNOX_STAND_IN_HOTFIXES (comma-separated) the way wmic lists them,
 // and appends each command line to the file VARNOX_STAND_IN_WMIC_LOG names.
+// Like wmic, it first reads its standard input to the end unless that is a
+// console, so a caller that leaves the input open waits for ever.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,11 +35,23 @@ void record_call()
     ::CloseHandle(file);
 }
 
+void read_input_to_its_end()
+{
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE || ::GetFileType(input) == FILE_TYPE_CHAR)
+        return;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(input, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    }
+}
+
 } // namespace
 
 int wmain()
 {
     record_call();
+    read_input_to_its_end();
     std::printf("HotFixID   \r\n");
     const std::wstring hotfixes = environment(L"VARNOX_STAND_IN_HOTFIXES");
     size_t start = 0;

@@ -1,0 +1,210 @@
+#include "client_installation.h"
+
+#include <cwchar>
+
+#include <boost/filesystem/path.hpp>
+
+#include "fallback_boot_entry.h"
+#include "install.h"
+#include "message_ids.h"
+#include "varnox/common/log.h"
+#include "varnox/windows/code_page.h"
+#include "varnox/windows/folders.h"
+#include "varnox/windows/process.h"
+#include "varnox/windows/registry.h"
+
+namespace install {
+
+namespace {
+
+constexpr WORD architecture_itanium = 6;
+constexpr WORD architecture_x64 = 9;
+
+// The installer runs without a practical time limit: 2^32 - 1 seconds.
+constexpr std::uint64_t installer_time_limit = 0xFFFFFFFFull;
+
+constexpr client_package client_x64 = {"client_x64.msi", log_line_extract_client_x64,
+                                       L"Can't extract client_x64.msi file!"};
+constexpr client_package client_x86 = {"client_x86.msi", log_line_extract_client_x86,
+                                       L"Can't extract client_x86.msi file!"};
+constexpr client_package client_x64_2k3 = {"client_x64_2k3.msi", log_line_extract_client_x64_2k3,
+                                           L"Can't extract client_x64_2k3.msi file!"};
+constexpr client_package client_x86_2k3 = {"client_x86_2k3.msi", log_line_extract_client_x86_2k3,
+                                           L"Can't extract client_x86_2k3.msi file!"};
+
+bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& end)
+{
+    return !end.empty() && text.size() >= end.size() &&
+           _wcsicmp(text.c_str() + (text.size() - end.size()), end.c_str()) == 0;
+}
+
+bool is_blank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// True when no file is left at path; otherwise error holds why.
+bool delete_package(const std::wstring& path, DWORD& error)
+{
+    if (::DeleteFileW(path.c_str()))
+        return true;
+    error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Runs the installer and waits for it; its exit code, or the error that kept
+// it from running.
+DWORD run_installer(const std::wstring& command)
+{
+    std::wstring output;
+    varnox::windows::exec_console_application_with_timeout(command, output, true, installer_time_limit);
+    return ::GetLastError();
+}
+
+// Logs what the installer's exit code means and returns the run's exit code.
+int report_installer_exit_code(DWORD exit_code)
+{
+    VARNOX_LOG(-1, log_source, log_line_installer_exit_code, L"The Windows Installer ended with exit code %lu.",
+               exit_code);
+    switch (interpret_installer_exit_code(exit_code)) {
+    case installer_outcome::succeeded:
+        return exit_success;
+    case installer_outcome::restart_needed:
+        VARNOX_LOG(-1, log_source, log_line_restart_needed,
+                   L"The installation is complete once Windows restarts (exit code %lu).", exit_code);
+        return exit_success;
+    case installer_outcome::failed:
+        break;
+    }
+    VARNOX_LOG(1, log_source, log_line_installer_failed, L"The Windows Installer failed with exit code %lu!",
+               exit_code);
+    return exit_failed;
+}
+
+} // namespace
+
+const client_package* client_package_for(const varnox::windows::operating_system& os)
+{
+    const DWORD major = os.version_info.dwMajorVersion;
+    const DWORD minor = os.version_info.dwMinorVersion;
+    const WORD architecture = os.system_info.wProcessorArchitecture;
+    const bool is_64bit_os = architecture == architecture_x64 || architecture == architecture_itanium;
+    if (major >= 6)
+        return is_64bit_os ? &client_x64 : &client_x86;
+    if (major == 5 && minor >= 2)
+        return is_64bit_os ? &client_x64_2k3 : &client_x86_2k3;
+    return nullptr;
+}
+
+bool lists_conflicting_volume_filter(const std::vector<std::wstring>& filters)
+{
+    for (const std::wstring& filter : filters) {
+        if (_wcsicmp(filter.c_str(), conflicting_volume_filter) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool has_conflicting_volume_filter()
+{
+    // Read-only: the check must see the list also where writing is not allowed.
+    varnox::windows::registry volume_class(varnox::windows::registry::option_read_only);
+    if (!volume_class.open(volume_class_key, HKEY_LOCAL_MACHINE))
+        return false;
+    const auto filters = volume_class.value(upper_filters_value);
+    if (!filters->exists() || filters->type() != REG_MULTI_SZ)
+        return false;
+    std::vector<std::wstring> names;
+    for (std::size_t index = 0; index < filters->item_count(); ++index)
+        names.push_back(filters->item(index).value_or(std::wstring()));
+    return lists_conflicting_volume_filter(names);
+}
+
+std::wstring installer_options(const std::wstring& command_line, const std::wstring& executable_path)
+{
+    if (!command_line.empty() && command_line[0] == L'"') {
+        const std::size_t closing = command_line.find(L'"', 1);
+        return closing == std::wstring::npos ? std::wstring() : command_line.substr(closing + 1);
+    }
+    // Windows tries the words of an unquoted command line one by one until
+    // they name a program, so a path may hold blanks. The full file name is
+    // looked for first: a folder on the way may end in the bare name.
+    const boost::filesystem::path executable(executable_path);
+    for (const std::wstring& name : {executable.filename().wstring(), executable.stem().wstring()}) {
+        for (std::size_t end = 0; end <= command_line.size(); ++end) {
+            if (end < command_line.size() && !is_blank(command_line[end]))
+                continue;
+            if (ends_with_ignoring_case(command_line.substr(0, end), name))
+                return command_line.substr(end);
+        }
+    }
+    const std::size_t first_blank = command_line.find_first_of(L" \t");
+    return first_blank == std::wstring::npos ? std::wstring() : command_line.substr(first_blank);
+}
+
+std::wstring installer_command(const std::wstring& system_folder, const std::wstring& package_path,
+                               const std::wstring& options)
+{
+    return varnox::format_wstring(L"\"%s\\msiexec.exe\" /i \"%s\" %s", system_folder.c_str(), package_path.c_str(),
+                                  options.c_str());
+}
+
+installer_outcome interpret_installer_exit_code(DWORD exit_code)
+{
+    switch (exit_code) {
+    case ERROR_SUCCESS:
+        return installer_outcome::succeeded;
+    case ERROR_SUCCESS_REBOOT_REQUIRED:   // 3010
+    case ERROR_SUCCESS_REBOOT_INITIATED:  // 1641
+        return installer_outcome::restart_needed;
+    default:
+        return installer_outcome::failed;
+    }
+}
+
+int install_client(varnox::archive::unzip& archive, const std::wstring& executable_path,
+                   const std::wstring& command_line, const varnox::windows::operating_system& os,
+                   message_presenter& presenter)
+{
+    if (has_conflicting_volume_filter()) {
+        show_message(presenter, IDS_VOLUME_FILTER_CONFLICT, IDS_WARNING, style_prerequisite);
+        return exit_refused;
+    }
+
+    // A package left by an earlier run must not be installed in this one's place.
+    const std::wstring package_path = varnox::windows::get_temp_folder() + L"\\" + package_file_name;
+    DWORD error = 0;
+    if (!delete_package(package_path, error)) {
+        VARNOX_LOG(1, log_source, log_line_stale_package_not_deleted,
+                   L"Can't delete the package file left by an earlier run (%s) [Error: %lu]", package_path.c_str(),
+                   error);
+        return exit_failed;
+    }
+
+    // Before 5.2 no package fits: the installer is started on a path that
+    // names no file, and its exit code reports the failure.
+    const client_package* package = client_package_for(os);
+    if (package &&
+        !archive.extract(package->member, varnox::windows::to_code_page(package_path, CP_ACP))) {
+        VARNOX_LOG(1, log_source, package->log_line, L"%s", package->extraction_failed);
+        if (!delete_package(package_path, error))
+            VARNOX_LOG(2, log_source, log_line_partial_package_not_deleted,
+                       L"Can't delete the partly extracted package file (%s) [Error: %lu]", package_path.c_str(),
+                       error);
+        return exit_failed;
+    }
+
+    const std::wstring command = installer_command(varnox::windows::get_system_folder(), package_path,
+                                                   installer_options(command_line, executable_path));
+    VARNOX_LOG(-1, log_source, log_line_installer_command, L"Execute the setup command file (%s)!", command.c_str());
+    const int exit_code = report_installer_exit_code(run_installer(command));
+
+    add_fallback_boot_entry();
+
+    if (!delete_package(package_path, error))
+        VARNOX_LOG(2, log_source, log_line_package_not_deleted, L"Can't delete the package file (%s) [Error: %lu]",
+                   package_path.c_str(), error);
+    return exit_code;
+}
+
+} // namespace install

@@ -1,0 +1,391 @@
+// install.exe with the sample client packages in its payload, run the way an
+// administrator runs it, installing through Wine's real msiexec. Each kind of
+// Windows plays in a prefix of its own, named after its winecfg setting
+// (client_win10, client_winxp64); the tests of one prefix take turns. Every
+// run gets a temporary folder of its own (TMP and TEMP), where its log and
+// client.msi are written.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "varnox/windows/handle.h"
+#include "varnox/windows/process.h"
+
+using test_support::file_exists;
+using test_support::from_utf8;
+using test_support::to_utf8;
+using test_support::windows_path_of_unix;
+
+namespace {
+
+constexpr wchar_t agent_folder[] = L"C:\\Program Files\\Velmora Agent";
+constexpr wchar_t volume_class_key[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{71a27cdd-812a-11d0-bec7-08002be2092f}";
+
+std::wstring package(const char* name)
+{
+    return windows_path_of_unix(std::string(VARNOX_SAMPLE_PACKAGES) + "/" + name);
+}
+
+std::wstring sample_setup()
+{
+    return package("sample_setup.exe");
+}
+
+// install.exe with only the refusing package, stored as "client_x64.msi".
+std::wstring refusing_setup()
+{
+    return package("refusing_setup.exe");
+}
+
+std::wstring environment(const wchar_t* name)
+{
+    wchar_t value[32768] = {};
+    const DWORD length = ::GetEnvironmentVariableW(name, value, 32768);
+    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
+bool key_exists(const std::wstring& path)
+{
+    varnox::windows::unique_hkey key;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+struct service_handle_traits {
+    using pointer = SC_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { ::CloseServiceHandle(value); }
+};
+using unique_service_handle = varnox::windows::unique_any<service_handle_traits>;
+
+struct setup_run {
+    bool ended = false;
+    DWORD exit_code = 0;
+    std::vector<std::wstring> windows;  // titles of the windows the setup showed
+    std::string box;                    // what the window helper read from a message box
+    std::string log;
+};
+
+// Runs one client installation in the Windows that the prefix plays.
+class client_installation_run : public ::testing::Test {
+protected:
+    explicit client_installation_run(const wchar_t* setting) : _setting(setting) {}
+
+    void SetUp() override
+    {
+        // These tests install into the prefix: never into one that others share.
+        ASSERT_EQ(L"client_" + _setting, environment(L"VARNOX_WINE_PREFIX")) << "run through ctest";
+        const test_support::process_result winecfg = test_support::run_process(L"winecfg.exe -v " + _setting, 60000);
+        ASSERT_TRUE(winecfg.started);
+        ASSERT_EQ(0u, winecfg.exit_code);
+
+        // The setup and msiexec inherit a temporary folder of this test's own.
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            _saved_environment.emplace_back(name, environment(name));
+            ::SetEnvironmentVariableW(name, work.path().c_str());
+        }
+    }
+
+    void TearDown() override
+    {
+        for (const auto& packages : _installed)
+            uninstall(packages);
+        for (const auto& saved : _saved_environment)
+            ::SetEnvironmentVariableW(saved.first.c_str(), saved.second.c_str());
+    }
+
+    // Uninstalls the sample package now (left by an interrupted run) and at the end of the test.
+    void uninstalled_before_and_after(const std::wstring& package_path)
+    {
+        uninstall(package_path);
+        _installed.push_back(package_path);
+        ASSERT_FALSE(file_exists(std::wstring(agent_folder) + L"\\package.txt")) << "cannot uninstall the package";
+    }
+
+    static void uninstall(const std::wstring& package_path)
+    {
+        test_support::run_process(L"msiexec.exe /x \"" + package_path + L"\" /qn", 60000);
+    }
+
+    // Runs the setup with the options; answer_box: waits for a message box,
+    // reads it and presses OK, as the user would.
+    setup_run run(const std::wstring& setup, const std::wstring& options, bool answer_box = false)
+    {
+        setup_run outcome;
+        std::wstring command_line = L"\"" + setup + L"\" " + options;
+        if (!answer_box) {
+            const test_support::process_result result = test_support::run_process(command_line, 60000);
+            EXPECT_TRUE(result.started);
+            outcome.ended = result.started && !result.timed_out;
+            outcome.exit_code = result.exit_code;
+            outcome.windows = result.window_titles;
+        } else {
+            STARTUPINFOW startup = {};
+            startup.cb = sizeof(startup);
+            PROCESS_INFORMATION info = {};
+            if (!::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &info)) {
+                ADD_FAILURE() << "cannot start the setup";
+                return outcome;
+            }
+            const varnox::windows::unique_handle process(info.hProcess);
+            const varnox::windows::unique_handle thread(info.hThread);
+            std::wstring helper_output;
+            varnox::windows::exec_console_application_with_timeout(
+                L"\"" + windows_path_of_unix(VARNOX_WINDOW_HELPER) + L"\" --pid " + std::to_wstring(info.dwProcessId) +
+                    L" --timeout-ms 10000 --press ok",
+                helper_output, true, 60);
+            outcome.box = to_utf8(helper_output);
+            outcome.ended = ::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0;
+            if (!outcome.ended)
+                ::TerminateProcess(process.get(), 99);
+            ::GetExitCodeProcess(process.get(), &outcome.exit_code);
+        }
+        outcome.log = test_support::read_file(log_of(setup));
+        return outcome;
+    }
+
+    // The log that the setup writes into this test's temporary folder.
+    std::wstring log_of(const std::wstring& setup) const
+    {
+        return work.file(setup.substr(setup.find_last_of(L'\\') + 1) + L".log");
+    }
+
+    std::wstring package_path() const { return work.file(L"client.msi"); }
+
+    // The installer command as the log must show it, for the given options.
+    std::string installer_command_entry(const std::wstring& options) const
+    {
+        wchar_t system_folder[MAX_PATH] = {};
+        ::GetSystemDirectoryW(system_folder, MAX_PATH);
+        return "|R|install(278) - Execute the setup command file (\"" + to_utf8(system_folder) +
+               "\\msiexec.exe\" /i \"" + to_utf8(package_path()) + "\" " + to_utf8(options) + ")! \r\n";
+    }
+
+    test_support::temp_folder work;
+
+private:
+    std::wstring _setting;
+    std::vector<std::pair<std::wstring, std::wstring>> _saved_environment;
+    std::vector<std::wstring> _installed;
+};
+
+class client_installation_on_windows_10 : public client_installation_run {
+protected:
+    client_installation_on_windows_10() : client_installation_run(L"win10") {}
+};
+
+class client_installation_on_windows_xp_x64 : public client_installation_run {
+protected:
+    client_installation_on_windows_xp_x64() : client_installation_run(L"winxp64") {}
+};
+
+// Sets "UpperFilters" of the volume class for one test, and puts the key back as it was.
+class upper_filters_value {
+public:
+    upper_filters_value(DWORD type, const std::wstring& data)
+    {
+        _created = !key_exists(volume_class_key);
+        const LSTATUS created = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, volume_class_key, 0, nullptr, 0,
+                                                  KEY_ALL_ACCESS, nullptr, _key.put(), nullptr);
+        EXPECT_EQ(ERROR_SUCCESS, created);
+        const LSTATUS set = ::RegSetValueExW(_key.get(), L"UpperFilters", 0, type,
+                                             reinterpret_cast<const BYTE*>(data.data()),
+                                             static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+        EXPECT_EQ(ERROR_SUCCESS, set);
+    }
+
+    ~upper_filters_value()
+    {
+        ::RegDeleteValueW(_key.get(), L"UpperFilters");
+        _key.reset();
+        if (_created)
+            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, volume_class_key);
+    }
+
+    upper_filters_value(const upper_filters_value&) = delete;
+    upper_filters_value& operator=(const upper_filters_value&) = delete;
+
+private:
+    varnox::windows::unique_hkey _key;
+    bool _created = false;
+};
+
+} // namespace
+
+// Windows 10 x64 installs client_x64.msi: the agent's files, the "Velmora"
+// service with its quoted path and the "zmvf" key exist afterwards, the
+// package is deleted, the log shows the installer command, exit code 0.
+TEST_F(client_installation_on_windows_10, installs_client_x64_msi)
+{
+    uninstalled_before_and_after(package("client_x64.msi"));
+    const setup_run outcome = run(sample_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+    EXPECT_TRUE(outcome.windows.empty()) << to_utf8(outcome.windows.front());
+    EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
+    EXPECT_NE(std::string::npos, outcome.log.find("|R|install(280) - The Windows Installer ended with exit code 0. "))
+        << outcome.log;
+    EXPECT_EQ(std::string::npos, outcome.log.find("|E|")) << outcome.log;
+    EXPECT_FALSE(file_exists(package_path()));
+
+    EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\agent.exe"));
+    EXPECT_EQ("Velmora Agent sample, installed from client_x64.msi (x64).\r\n",
+              test_support::read_file(std::wstring(agent_folder) + L"\\package.txt"));
+    EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\zmvf"));
+
+    varnox::windows::unique_hkey service;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\Velmora", 0,
+                                             KEY_READ, service.put()));
+    wchar_t image_path[MAX_PATH] = {};
+    DWORD size = sizeof(image_path);
+    DWORD type = 0;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(service.get(), L"ImagePath", nullptr, &type,
+                                                reinterpret_cast<BYTE*>(image_path), &size));
+    EXPECT_EQ(DWORD(REG_EXPAND_SZ), type);
+    EXPECT_EQ(L"\"" + std::wstring(agent_folder) + L"\\agent.exe\" -service", std::wstring(image_path));
+    const unique_service_handle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ASSERT_TRUE(manager.valid());
+    const unique_service_handle velmora(::OpenServiceW(manager.get(), L"Velmora", SERVICE_QUERY_CONFIG));
+    EXPECT_TRUE(velmora.valid()) << "the service control manager does not know the service";
+}
+
+// A package that the Windows Installer refuses ends the run with exit code 2
+// and the installer's exit code in the log; the package is deleted.
+TEST_F(client_installation_on_windows_10, failing_package_ends_with_exit_code_2)
+{
+    const setup_run outcome = run(refusing_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(2u, outcome.exit_code) << outcome.log;
+    EXPECT_TRUE(outcome.windows.empty());
+    EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
+    EXPECT_NE(std::string::npos,
+              outcome.log.find("|R|install(280) - The Windows Installer ended with exit code 1603. ")) << outcome.log;
+    EXPECT_NE(std::string::npos,
+              outcome.log.find("|E|install(284) - The Windows Installer failed with exit code 1603! ")) << outcome.log;
+    EXPECT_FALSE(file_exists(package_path()));
+    EXPECT_FALSE(file_exists(std::wstring(agent_folder) + L"\\package.txt"));
+}
+
+// "UpperFilters" listing "volfilter" blocks the installation with message
+// 114 and exit code 1 before anything is extracted; the same name as REG_SZ
+// is not looked at, and the installation goes on to the installer.
+TEST_F(client_installation_on_windows_10, volume_filter_in_upper_filters_blocks)
+{
+    {
+        SCOPED_TRACE("REG_MULTI_SZ with volfilter");
+        const upper_filters_value filters(REG_MULTI_SZ, std::wstring(L"PartMgr\0volfilter\0\0", 19));
+        const setup_run outcome = run(refusing_setup(), L"/qn", true);
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(1u, outcome.exit_code) << outcome.log;
+        EXPECT_NE(std::string::npos, outcome.box.find("caption=Warning\n")) << outcome.box;
+        EXPECT_NE(std::string::npos,
+                  outcome.box.find("text=An existing volume filter driver may conflict with the agent. Please "
+                                   "uninstall the driver or contact support."))
+            << outcome.box;
+        EXPECT_EQ(std::string::npos, outcome.log.find("install(278)")) << outcome.log;
+        EXPECT_FALSE(file_exists(package_path()));
+    }
+    {
+        SCOPED_TRACE("REG_SZ VolFilter");
+        const upper_filters_value filters(REG_SZ, std::wstring(L"VolFilter\0", 10));
+        const setup_run outcome = run(refusing_setup(), L"/qn");
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_TRUE(outcome.windows.empty()) << to_utf8(outcome.windows.front());
+        EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
+        EXPECT_EQ(2u, outcome.exit_code) << "the refusing package's failure";
+    }
+}
+
+// A stale client.msi that another process holds open cannot be deleted: the
+// run ends with exit code 2 and says why, and the installer is not started.
+TEST_F(client_installation_on_windows_10, stale_package_held_open_ends_with_exit_code_2)
+{
+    test_support::write_file(package_path(), "stale");
+    varnox::windows::unique_hfile held(
+        ::CreateFileW(package_path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+
+    const setup_run outcome = run(sample_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(2u, outcome.exit_code) << outcome.log;
+    EXPECT_NE(std::string::npos,
+              outcome.log.find("|E|install(232) - Can't delete the package file left by an earlier run (" +
+                               to_utf8(package_path()) + ") [Error: 32] "))
+        << outcome.log;
+    EXPECT_EQ(std::string::npos, outcome.log.find("install(278)")) << outcome.log;
+    held.reset();
+    EXPECT_EQ("stale", test_support::read_file(package_path()));
+    EXPECT_FALSE(file_exists(std::wstring(agent_folder) + L"\\package.txt"));
+}
+
+// A package that another process holds open once the installer has ended is
+// left behind with a warning; the installation's exit code 0 stays.
+TEST_F(client_installation_on_windows_10, package_held_open_after_installation_keeps_exit_code_0)
+{
+    uninstalled_before_and_after(package("client_x64.msi"));
+    std::wstring command_line = L"\"" + sample_setup() + L"\" /qn";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &info));
+    const varnox::windows::unique_handle process(info.hProcess);
+    const varnox::windows::unique_handle thread(info.hThread);
+
+    // The command is logged once the package is extracted and just before
+    // the installer starts, which takes far longer than this open.
+    varnox::windows::unique_hfile held;
+    for (int tries = 0; tries < 1000 && !held; ++tries) {
+        if (test_support::read_file(log_of(sample_setup())).find("install(278)") != std::string::npos)
+            held.reset(::CreateFileW(package_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!held && ::WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0)
+            break;
+    }
+    EXPECT_TRUE(held.valid()) << "the package could not be opened while the installer ran";
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 60000));
+    DWORD exit_code = 99;
+    ::GetExitCodeProcess(process.get(), &exit_code);
+
+    const std::string log = test_support::read_file(log_of(sample_setup()));
+    EXPECT_EQ(0u, exit_code) << log;
+    EXPECT_NE(std::string::npos, log.find("|W|install(290) - Can't delete the package file (" +
+                                          to_utf8(package_path()) + ") [Error: 32] "))
+        << log;
+    EXPECT_TRUE(file_exists(package_path()));
+    EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\package.txt"));
+}
+
+// Windows XP x64 installs client_x64_2k3.msi.
+TEST_F(client_installation_on_windows_xp_x64, installs_client_x64_2k3_msi)
+{
+    uninstalled_before_and_after(package("client_x64_2k3.msi"));
+    const setup_run outcome = run(sample_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+    EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
+    EXPECT_EQ("Velmora Agent sample, installed from client_x64_2k3.msi (x64).\r\n",
+              test_support::read_file(std::wstring(agent_folder) + L"\\package.txt"));
+    EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\zmvf"));
+    EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\Velmora"));
+    EXPECT_FALSE(file_exists(package_path()));
+}
+
+// A payload without the package for Windows 5.2 ends with exit code 2 and the
+// log line of the missing member; no box, no installer.
+TEST_F(client_installation_on_windows_xp_x64, payload_without_its_package_ends_with_exit_code_2)
+{
+    const setup_run outcome = run(refusing_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(2u, outcome.exit_code) << outcome.log;
+    EXPECT_TRUE(outcome.windows.empty());
+    EXPECT_NE(std::string::npos, outcome.log.find("|E|install(253) - Can't extract client_x64_2k3.msi file! \r\n"))
+        << outcome.log;
+    EXPECT_EQ(std::string::npos, outcome.log.find("install(278)")) << outcome.log;
+    EXPECT_FALSE(file_exists(package_path()));
+}
