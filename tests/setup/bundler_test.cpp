@@ -57,8 +57,7 @@ struct outcome {
 // make_setup with its standard error read back, for the refusal's text.
 outcome make_setup_reporting(const temp_folder& folder, const std::wstring& arguments)
 {
-    // A file per run: Wine may hold the last child's copy of the handle a
-    // little longer.
+    // A file per run, for the same reason as the wait below.
     static int runs = 0;
     const std::wstring errors_path = folder.file(L"make_setup_errors_" + std::to_wstring(++runs) + L".txt");
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -90,6 +89,16 @@ outcome make_setup_reporting(const temp_folder& folder, const std::wstring& argu
         varnox::windows::unique_handle owned_process(process.hProcess), owned_thread(process.hThread);
         EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.hProcess, 60000));
         ::GetExitCodeProcess(process.hProcess, &result.exit_code);
+    }
+    // Under Wine the file stays open elsewhere a moment after the child has
+    // ended (it inherited the handle); until then the file cannot be removed
+    // with the test's folder.
+    for (int wait = 0; wait < 100; ++wait) {
+        varnox::windows::unique_hfile alone(
+            ::CreateFileW(errors_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (alone)
+            break;
+        ::Sleep(50);
     }
     // The C runtime writes its text with CRLF line ends.
     for (const char c : read_file(errors_path))
