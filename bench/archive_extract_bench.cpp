@@ -5,6 +5,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "payload_locator.h"
@@ -21,9 +22,16 @@ double seconds_since(const LARGE_INTEGER& start)
     return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Member names and targets travel in the ANSI code page; a path it cannot
+// hold exactly is refused.
 std::string ansi_of(const std::wstring& text)
 {
-    return varnox::windows::to_code_page(text, CP_ACP);
+    const auto converted = varnox::windows::to_code_page_exact(text, CP_ACP);
+    if (!converted) {
+        std::fprintf(stderr, "not in the ANSI code page: %ls\n", text.c_str());
+        std::exit(2);
+    }
+    return *converted;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 # Safe to run again: nothing is downloaded twice.
 set -euo pipefail
 
+top="$(cd "$(dirname "$0")/.." && pwd)"
 cache="${VARNOX_THIRD_PARTY:-${XDG_CACHE_HOME:-$HOME/.cache}/varnox-third-party}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -17,7 +18,7 @@ packages=(
   xvfb xauth x11-utils
   msitools wixl
   libboost-dev googletest
-  zip unzip python3 time
+  zip unzip python3 time patch
   locales
 )
 
@@ -76,8 +77,8 @@ if [ ! -f boost-filesystem/src/operations.cpp ]; then
 fi
 
 # miniz 2.0.5, as amalgamated in the bibledit source package.
-if [ ! -f miniz/miniz.c ] || [ ! -f miniz/miniz.h ]; then
-  rm -rf bibledit-src miniz
+fetch_miniz() {
+  rm -rf bibledit-src miniz miniz.tmp
   mkdir bibledit-src
   (cd bibledit-src && apt-get source --download-only -q bibledit)
   archive=$(ls bibledit-src/bibledit_*.orig.tar.* | head -n 1)
@@ -86,6 +87,21 @@ if [ ! -f miniz/miniz.c ] || [ ! -f miniz/miniz.h ]; then
   mkdir miniz
   mv miniz.tmp/*/miniz/miniz.c miniz.tmp/*/miniz/miniz.h miniz/
   rm -rf miniz.tmp bibledit-src
+}
+if [ ! -f miniz/miniz.c ] || [ ! -f miniz/miniz.h ]; then
+  fetch_miniz
+fi
+
+# The project's mends to miniz, kept as a patch in the repository. A source
+# that already has them is left alone; a pristine one (also one fetched by an
+# earlier set-up) gets them; anything else is fetched again first.
+miniz_patch="$top/tools/patches/miniz.patch"
+if ! patch -d miniz -p1 -R --dry-run -s -f <"$miniz_patch" >/dev/null 2>&1; then
+  if ! patch -d miniz -p1 -N --dry-run -s -f <"$miniz_patch" >/dev/null 2>&1; then
+    fetch_miniz
+  fi
+  patch -d miniz -p1 -N -s -f --no-backup-if-mismatch <"$miniz_patch"
+  echo "miniz patched with $miniz_patch"
 fi
 
 echo "third-party sources in $cache"

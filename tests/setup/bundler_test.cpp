@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "payload_locator.h"
 #include "test_support.h"
 #include "varnox/common/archive.h"
+#include "varnox/windows/handle.h"
 
 using test_support::file_exists;
 using test_support::read_file;
@@ -46,6 +48,81 @@ DWORD make_setup(const std::wstring& arguments)
 }
 
 std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+struct outcome {
+    DWORD exit_code = 0;
+    std::string errors;
+};
+
+// make_setup with its standard error read back, for the refusal's text.
+outcome make_setup_reporting(const temp_folder& folder, const std::wstring& arguments)
+{
+    // A file per run, for the same reason as the wait below.
+    static int runs = 0;
+    const std::wstring errors_path = folder.file(L"make_setup_errors_" + std::to_wstring(++runs) + L".txt");
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    outcome result;
+    {
+        varnox::windows::unique_hfile errors(::CreateFileW(errors_path.c_str(), GENERIC_WRITE,
+                                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                           &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(errors);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdError = errors.get();
+        startup.hStdOutput = errors.get();
+        std::wstring command = L"\"" + windows_path_of_unix(VARNOX_MAKE_SETUP) + L"\" " + arguments;
+        PROCESS_INFORMATION process{};
+        // Wine once failed to start the child with ERROR_INTERNAL_ERROR in a
+        // full parallel run; starting it is not what the tests check.
+        BOOL started = FALSE;
+        for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+            if (attempt > 0)
+                ::Sleep(200);
+            started = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                       nullptr, &startup, &process);
+        }
+        EXPECT_TRUE(started) << to_utf8(test_support::error_text(::GetLastError()));
+        if (!started)
+            return result;
+        varnox::windows::unique_handle owned_process(process.hProcess), owned_thread(process.hThread);
+        EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.hProcess, 60000));
+        ::GetExitCodeProcess(process.hProcess, &result.exit_code);
+    }
+    // Under Wine the file stays open elsewhere a moment after the child has
+    // ended (it inherited the handle); until then the file cannot be removed
+    // with the test's folder.
+    for (int wait = 0; wait < 100; ++wait) {
+        varnox::windows::unique_hfile alone(
+            ::CreateFileW(errors_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (alone)
+            break;
+        ::Sleep(50);
+    }
+    // The C runtime writes its text with CRLF line ends.
+    for (const char c : read_file(errors_path))
+        if (c != '\r')
+            result.errors += c;
+    return result;
+}
+
+// The unsafe-name table that the archive tests read: one archive per row,
+// its name as Python escapes it.
+struct unsafe_row {
+    std::string index;
+    std::string shown;
+};
+
+std::vector<unsafe_row> unsafe_rows()
+{
+    std::ifstream listing(std::string(VARNOX_ARCHIVE_FIXTURES) + "/unsafe_names.txt");
+    std::vector<unsafe_row> rows;
+    std::string line;
+    while (std::getline(listing, line))
+        rows.push_back({line.substr(0, 2), line.substr(3)});
+    return rows;
+}
 
 } // namespace
 
@@ -159,6 +236,80 @@ TEST(make_setup, refuses_payloads_install_exe_cannot_use)
     EXPECT_EQ(1u, make_setup(common + L" --member \"../x.txt=" + folder.file(L"x.txt") + L"\""));
     EXPECT_FALSE(file_exists(output));
     EXPECT_EQ(2u, make_setup(common));
+}
+
+// A ready zip whose member name would leave install.exe's target folder is
+// refused with the member's name, for every row of the archive tests' table.
+TEST(make_setup, refuses_a_ready_zip_with_an_unsafe_member_name)
+{
+    const std::vector<unsafe_row> rows = unsafe_rows();
+    ASSERT_FALSE(rows.empty());
+    temp_folder folder;
+    write_file(folder.file(L"install.exe"), image_of(4096));
+    const std::wstring output = folder.file(L"setup.exe");
+    for (const unsafe_row& row : rows) {
+        SCOPED_TRACE(row.index + " " + row.shown);
+        const outcome result =
+            make_setup_reporting(folder, L"--installer " + quoted(folder.file(L"install.exe")) + L" --output " +
+                                             quoted(output) + L" --zip " +
+                                             quoted(fixture("unsafe_" + row.index + ".zip")));
+        EXPECT_EQ(1u, result.exit_code) << result.errors;
+        EXPECT_FALSE(file_exists(output));
+        EXPECT_NE(std::string::npos, result.errors.find("member name would leave the setup program's target folder: "))
+            << result.errors;
+        // Escaped rows hold characters that the message shows as they are.
+        if (row.shown.find('\\') == std::string::npos) {
+            EXPECT_NE(std::string::npos, result.errors.find("target folder: " + row.shown + "\n")) << result.errors;
+        }
+    }
+}
+
+// Two members that install.exe would extract to the same file (names equal
+// but for the letter case) are refused, from a ready zip and from a list.
+TEST(make_setup, refuses_two_members_of_the_same_name)
+{
+    temp_folder folder;
+    write_file(folder.file(L"install.exe"), image_of(4096));
+    write_file(folder.file(L"a.txt"), "a");
+    write_file(folder.file(L"b.txt"), "b");
+    const std::wstring output = folder.file(L"setup.exe");
+    const std::wstring common = L"--installer " + quoted(folder.file(L"install.exe")) + L" --output " + quoted(output);
+    const struct {
+        const char* scenario;
+        std::wstring source;
+        const char* message;
+    } cases[] = {
+        {"ready zip", L" --zip " + quoted(fixture("duplicate_names.zip")),
+         "two members of the same name: upgrade.cmd and Upgrade.CMD\n"},
+        {"member list", L" --member \"notes.txt=" + folder.file(L"a.txt") + L"\" --member \"NOTES.TXT=" +
+                            folder.file(L"b.txt") + L"\"",
+         "two members of the same name: notes.txt and NOTES.TXT\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        const outcome result = make_setup_reporting(folder, common + c.source);
+        EXPECT_EQ(1u, result.exit_code) << result.errors;
+        EXPECT_FALSE(file_exists(output));
+        EXPECT_NE(std::string::npos, result.errors.find(c.message)) << result.errors;
+    }
+}
+
+// Member names outside the ANSI code page are stored exactly (UTF-8, with
+// the archive's UTF-8 flag), so install.exe writes the file under that name.
+TEST(make_setup, stores_member_names_outside_the_code_page_exactly)
+{
+    temp_folder folder;
+    write_file(folder.file(L"install.exe"), image_of(4096));
+    write_file(folder.file(L"omega.txt"), "omega");
+    const std::wstring output = folder.file(L"setup.exe");
+    ASSERT_EQ(0u, make_setup(L"--installer " + quoted(folder.file(L"install.exe")) + L" --output " + quoted(output) +
+                             L" --member \"\u03a9mega/\u0416.txt=" + folder.file(L"omega.txt") + L"\""));
+    const auto archive = varnox::archive::open_unzip(output, 0x100004);
+    ASSERT_TRUE(archive);
+    EXPECT_TRUE(archive->contains("\xce\xa9mega/\xd0\x96.txt"));
+    std::vector<std::wstring> written;
+    ASSERT_TRUE(archive->extract_all(folder.file(L"out"), written));
+    EXPECT_EQ("omega", read_file(folder.file(L"out\\\u03a9mega\\\u0416.txt")));
 }
 
 // The setup made at build time by varnox_make_setup from install.exe and a

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -35,10 +36,14 @@ std::string utf8_of(const std::wstring& text)
     return varnox::windows::to_code_page(text, CP_UTF8);
 }
 
-// Member names travel in the ANSI code page, as the setup program writes them.
-std::string ansi_of(const std::wstring& text)
+// Member names are stored in UTF-8, which holds every name exactly; the zip
+// writer marks them so with the UTF-8 flag.
+std::string stored_name_of(const std::wstring& name)
 {
-    return varnox::windows::to_code_page(text, CP_ACP);
+    const auto stored = varnox::windows::to_code_page_exact(name, CP_UTF8);
+    if (!stored)
+        throw refusal("member name is not valid text: " + utf8_of(name));
+    return *stored;
 }
 
 std::string read_whole(const std::wstring& path)
@@ -67,7 +72,7 @@ std::vector<member> members_of_folder(const std::wstring& folder)
         while (!relative.empty() && (relative.front() == L'\\' || relative.front() == L'/'))
             relative.erase(0, 1);
         std::replace(relative.begin(), relative.end(), L'\\', L'/');
-        members.push_back({ansi_of(relative), it->path().wstring()});
+        members.push_back({stored_name_of(relative), it->path().wstring()});
     }
     std::sort(members.begin(), members.end(), [](const member& a, const member& b) { return a.name < b.name; });
     return members;
@@ -82,10 +87,6 @@ std::string zip_members(const std::vector<member>& members)
     if (!mz_zip_writer_init_heap(&writer, 0, 0))
         throw refusal("cannot start the zip writer");
     for (const member& m : members) {
-        if (!varnox::archive::is_safe_member_name(m.name)) {
-            mz_zip_writer_end(&writer);
-            throw refusal("member name would leave the setup program's target folder: " + m.name);
-        }
         const std::string data = read_whole(m.path);
         if (!mz_zip_writer_add_mem(&writer, m.name.c_str(), data.data(), data.size(), MZ_DEFAULT_LEVEL)) {
             mz_zip_writer_end(&writer);
@@ -111,7 +112,8 @@ std::uint64_t payload_offset_for(std::uint64_t image_size)
 }
 
 struct listed_member {
-    std::string name;
+    std::string name;   // as stored, which install.exe's lookups compare
+    std::wstring text;  // as install.exe reads it, by the UTF-8 flag
     std::uint64_t size;
     std::uint64_t compressed;
     bool folder;
@@ -130,10 +132,44 @@ std::vector<listed_member> list_archive(const std::string& archive)
             mz_zip_reader_end(&reader);
             throw refusal("the archive's directory cannot be read");
         }
-        listed.push_back({stat.m_filename, stat.m_uncomp_size, stat.m_comp_size, stat.m_is_directory != 0});
+        const std::string stored = varnox::archive::stored_member_name(reader, i);
+        const auto text = varnox::archive::member_name_text(stored, stat.m_bit_flag);
+        if (!text) {
+            mz_zip_reader_end(&reader);
+            throw refusal("member name is not valid text in its encoding: " +
+                          utf8_of(varnox::windows::from_code_page(stored, CP_ACP)));
+        }
+        listed.push_back({stored, *text, stat.m_uncomp_size, stat.m_comp_size, stat.m_is_directory != 0});
     }
     mz_zip_reader_end(&reader);
     return listed;
+}
+
+std::string shown(const std::wstring& name) { return utf8_of(varnox::archive::printable_member_name(name)); }
+
+// The file system that install.exe writes to ignores the letter case and the
+// kind of separator, and a folder entry names its folder.
+std::wstring same_file_key(std::wstring name)
+{
+    std::replace(name.begin(), name.end(), L'\\', L'/');
+    while (!name.empty() && name.back() == L'/')
+        name.pop_back();
+    if (!name.empty())
+        ::CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
+
+// What install.exe would refuse to extract, or extract over itself.
+void check_member_names(const std::vector<listed_member>& listed)
+{
+    std::map<std::wstring, const listed_member*> seen;
+    for (const listed_member& m : listed) {
+        if (!varnox::archive::is_safe_member_name(m.text))
+            throw refusal("member name would leave the setup program's target folder: " + shown(m.text));
+        const auto [at, added] = seen.emplace(same_file_key(m.text), &m);
+        if (!added)
+            throw refusal("two members of the same name: " + shown(at->second->text) + " and " + shown(m.text));
+    }
 }
 
 void usage()
@@ -167,9 +203,9 @@ int make_setup(const std::vector<std::wstring>& args)
         } else if (option == L"--member") {
             const size_t equals = value.find(L'=');
             if (equals != std::wstring::npos)
-                members.push_back({ansi_of(value.substr(0, equals)), value.substr(equals + 1)});
+                members.push_back({stored_name_of(value.substr(0, equals)), value.substr(equals + 1)});
             else
-                members.push_back({ansi_of(boost::filesystem::path(value).filename().wstring()), value});
+                members.push_back({stored_name_of(boost::filesystem::path(value).filename().wstring()), value});
         } else {
             usage();
             return exit_usage;
@@ -199,6 +235,7 @@ int make_setup(const std::vector<std::wstring>& args)
         archive = zip_members(folder.empty() ? members : members_of_folder(folder));
     }
     const std::vector<listed_member> listed = list_archive(archive);
+    check_member_names(listed);
 
     const std::uint64_t offset = payload_offset_for(image.size());
     if (offset + archive.size() > 0x7FFFFFFFu)
@@ -232,7 +269,7 @@ int make_setup(const std::vector<std::wstring>& args)
                 static_cast<unsigned>(listed.size()));
     for (const listed_member& m : listed)
         std::printf("  %12llu %12llu  %s%s\n", static_cast<unsigned long long>(m.size),
-                    static_cast<unsigned long long>(m.compressed), m.name.c_str(), m.folder ? "  (folder)" : "");
+                    static_cast<unsigned long long>(m.compressed), shown(m.text).c_str(), m.folder ? "  (folder)" : "");
     return exit_written;
 }
 

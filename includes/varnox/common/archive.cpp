@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
+#include <cwchar>
 #include <limits>
 
 #include <boost/filesystem/operations.hpp>
@@ -17,61 +17,98 @@ namespace archive {
 
 namespace {
 
-// Control characters would garble the log line itself.
-std::wstring printable_name(const std::string& name)
-{
-    std::string shown(name);
-    for (char& c : shown) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            c = '?';
-    }
-    return windows::from_code_page(shown, CP_ACP);
-}
+// The paths of log lines: control characters would garble the line itself.
+std::wstring shown(const std::wstring& text) { return printable_member_name(text); }
 
-bool is_device_name(const std::string& component)
+bool is_device_name(const std::wstring& component)
 {
     // "CON", "nul.txt", "COM1.tar.gz" and "CON " all open the device.
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ')
+    std::wstring base = component.substr(0, component.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
         base.pop_back();
-    for (char& c : base)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
+    for (wchar_t& c : base)
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$")
         return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
-           base[3] <= '9';
+    // COM0 to COM9 and LPT0 to LPT9, and with the superscripts 1, 2 and 3.
+    if (base.size() != 4 || (base.compare(0, 3, L"COM") != 0 && base.compare(0, 3, L"LPT") != 0))
+        return false;
+    const wchar_t digit = base[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' || digit == L'\u00b3';
 }
 
-// Removes what a failed extraction left behind; files of earlier members stay.
-void delete_partial_file(const std::string& target)
+bool ends_in_separator(const std::wstring& name)
 {
-    boost::system::error_code error;
-    const boost::filesystem::path path(target);
-    if (!boost::filesystem::exists(path, error))
-        return;
-    boost::filesystem::remove(path, error);
-    if (error)
-        VARNOX_LOG(2, log_source, log_line_partial_not_deleted, L"Could not delete the partly written file %s: %s",
-                   windows::from_code_page(target, CP_ACP).c_str(), windows::from_code_page(error.message(), CP_ACP).c_str());
+    return !name.empty() && (name.back() == L'/' || name.back() == L'\\');
 }
 
-// Creates the folder chain that holds target; false only when the folder was
-// missing and its creation made nothing.
-bool make_parent_folder(const std::string& target)
+// The folder part of a member's name ("a/b/c.txt" gives "a/b").
+std::wstring folder_part(const std::wstring& name)
 {
-    const boost::filesystem::path parent = boost::filesystem::path(target).parent_path();
-    if (parent.empty() || boost::filesystem::exists(parent))
-        return true;
-    return boost::filesystem::create_directories(parent);
+    const size_t last = name.find_last_of(L"/\\");
+    return last == std::wstring::npos ? std::wstring() : name.substr(0, last);
 }
 
-void remove_old_target(const std::string& target)
+std::uint16_t little_endian_16(const unsigned char* bytes)
 {
-    const boost::filesystem::path path(target);
-    if (boost::filesystem::exists(path))
-        boost::filesystem::remove(path);
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+// The miniz reader writes a member's data through this sink.
+struct member_sink {
+    target_file file;
+    file_error error = 0;
+};
+
+size_t write_to_sink(void* opaque, mz_uint64 offset, const void* data, size_t count)
+{
+    member_sink* sink = static_cast<member_sink*>(opaque);
+    sink->error = sink->file.write(offset, data, count);
+    return sink->error ? 0 : count;
+}
+
+void log_folder_error(int line, const std::wstring& folder, file_error error)
+{
+    if (error == error_link_in_the_way)
+        VARNOX_LOG(1, log_source, log_line_folder_link, L"A link stands in place of the folder %s, not extracted",
+                   shown(folder).c_str());
+    else
+        VARNOX_LOG(1, log_source, log_line_folder_not_made, L"Could not create the folder %s: %s (0x%08X)",
+                   shown(folder).c_str(), error_text(error).c_str(), error);
+    VARNOX_LOG(1, log_source, line, L"%s", L"DecompressArchive could not create directory.");
+}
+
+// Removes the old target, whatever stands there, without following a link.
+bool remove_old_target(const std::wstring& target)
+{
+    removed found = removed::nothing;
+    if (const file_error error = remove_entry(target, found)) {
+        VARNOX_LOG(1, log_source, log_line_old_target_kept, L"Could not remove the old target %s: %s (0x%08X)",
+                   shown(target).c_str(), error_text(error).c_str(), error);
+        return false;
+    }
+    if (found == removed::link)
+        VARNOX_LOG(2, log_source, log_line_link_removed, L"A link stood in place of %s; the link was removed",
+                   shown(target).c_str());
+    return true;
+}
+
+// The extractions promise a bool: whatever they raise is logged and gives
+// false.
+template <typename Operation>
+bool without_exceptions(Operation&& operation)
+{
+    try {
+        return operation();
+    } catch (const std::exception& error) {
+        VARNOX_LOG(1, log_source, log_line_extract_error, L"Extraction failed: %s",
+                   windows::from_code_page(error.what(), CP_ACP).c_str());
+    } catch (...) {
+        VARNOX_LOG(1, log_source, log_line_extract_unknown, L"%s", L"Unknown exception");
+    }
+    return false;
 }
 
 // Throw sites of this unit name the source as log readers know it.
@@ -82,30 +119,29 @@ void remove_old_target(const std::string& target)
 
 } // namespace
 
-bool is_safe_member_name(const std::string& name)
+bool is_safe_member_name(const std::wstring& name)
 {
     if (name.empty())
         return false;
-    for (const char c : name) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
+    for (const wchar_t c : name) {
+        if (c < 0x20 || c == 0x7F)
             return false;
         // A drive ("C:"), an alternate data stream ("a:b") or a name no
         // Windows file can have.
-        if (std::strchr(":<>\"|?*", c))
+        if (std::wcschr(L":<>\"|?*", c))
             return false;
     }
     // "/etc", "\\server\share", "\Windows".
-    if (name.front() == '/' || name.front() == '\\')
+    if (name.front() == L'/' || name.front() == L'\\')
         return false;
     size_t start = 0;
     while (start <= name.size()) {
-        size_t end = name.find_first_of("/\\", start);
-        if (end == std::string::npos)
+        size_t end = name.find_first_of(L"/\\", start);
+        if (end == std::wstring::npos)
             end = name.size();
-        const std::string component = name.substr(start, end - start);
+        const std::wstring component = name.substr(start, end - start);
         // Windows drops trailing dots and blanks, so "..." and ".. " act as "..".
-        if (!component.empty() && (component.back() == '.' || component.back() == ' '))
+        if (!component.empty() && (component.back() == L'.' || component.back() == L' '))
             return false;
         if (is_device_name(component))
             return false;
@@ -114,42 +150,30 @@ bool is_safe_member_name(const std::string& name)
     return true;
 }
 
-std::shared_ptr<archive_file> archive_file::open(const std::wstring& path)
+std::string stored_member_name(mz_zip_archive& reader, mz_uint index)
 {
-    // Others may keep reading and writing the executable meanwhile.
-    windows::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return nullptr;
-    return std::shared_ptr<archive_file>(new archive_file(std::move(file)));
+    const mz_uint size = mz_zip_reader_get_filename(&reader, index, nullptr, 0);
+    if (size <= 1)
+        return std::string();
+    std::string name(size, '\0');
+    mz_zip_reader_get_filename(&reader, index, &name[0], size);
+    name.resize(size - 1);
+    return name;
 }
 
-std::uint64_t archive_file::size() const
+std::optional<std::wstring> member_name_text(const std::string& stored, mz_uint16 bit_flags)
 {
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(_file.get(), &size))
-        return 0;
-    return static_cast<std::uint64_t>(size.QuadPart);
+    constexpr mz_uint16 utf8_flag = 1u << 11;
+    return windows::from_code_page_exact(stored, (bit_flags & utf8_flag) ? CP_UTF8 : CP_ACP);
 }
 
-std::size_t archive_file::read_at(std::uint64_t offset, void* buffer, std::size_t count) const noexcept
+std::wstring printable_member_name(const std::wstring& name)
 {
-    // Positioned reads: no shared file pointer to seek.
-    std::size_t done = 0;
-    while (done < count) {
-        OVERLAPPED position{};
-        const std::uint64_t at = offset + done;
-        position.Offset = static_cast<DWORD>(at);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
-        DWORD read = 0;
-        const BOOL ok = ::ReadFile(_file.get(), static_cast<char*>(buffer) + done, chunk, &read, &position);
-        if (!ok || read == 0)
-            break;
-        done += read;
-    }
-    return done;
+    std::wstring printable(name);
+    for (wchar_t& c : printable)
+        if (c < 0x20 || c == 0x7F)
+            c = L'?';
+    return printable;
 }
 
 unzip_base::unzip_base(archive_file* stream, std::uint32_t base_offset)
@@ -226,61 +250,162 @@ bool unzip_base::contains(const std::string& name) const
     return mz_zip_reader_locate_file(&_reader, name.c_str(), nullptr, 0) >= 0;
 }
 
-bool unzip_base::_extract_member(mz_uint index, const std::string& target)
+bool unzip_base::_write_member(mz_uint index, std::int64_t time, const std::wstring& target)
 {
+    member_sink sink;
+    if (const file_error error = target_file::create(target, sink.file)) {
+        VARNOX_LOG(1, log_source, log_line_target_not_created, L"Could not create %s: %s (0x%08X)",
+                   shown(target).c_str(), error_text(error).c_str(), error);
+        return false;
+    }
     // The reader checks the inflated size and CRC-32 against the directory.
-    if (mz_zip_reader_extract_to_file(&_reader, index, target.c_str(), 0))
-        return true;
-    delete_partial_file(target);
+    if (mz_zip_reader_extract_to_callback(&_reader, index, &write_to_sink, &sink, 0)) {
+        sink.error = sink.file.finish(time);
+        if (!sink.error)
+            return true;
+    }
+    if (sink.error)
+        VARNOX_LOG(1, log_source, log_line_target_not_written, L"Could not write %s: %s (0x%08X)",
+                   shown(target).c_str(), error_text(sink.error).c_str(), sink.error);
+    // Files of earlier members stay; this one's partial file goes.
+    if (const file_error error = sink.file.discard())
+        VARNOX_LOG(2, log_source, log_line_partial_not_deleted, L"Could not delete the partly written file %s: %s",
+                   shown(target).c_str(), error_text(error).c_str());
     return false;
 }
 
 bool unzip_base::extract(const std::string& name, const std::string& target)
 {
-    if (!make_parent_folder(target)) {
-        VARNOX_LOG(1, log_source, log_line_extract_folder, L"%s", L"DecompressArchive could not create directory.");
+    return without_exceptions([&] { return _extract(name, target); });
+}
+
+bool unzip_base::_extract(const std::string& name, const std::string& target)
+{
+    const std::optional<std::wstring> path = windows::from_code_page_exact(target, CP_ACP);
+    if (!path) {
+        VARNOX_LOG(1, log_source, log_line_target_not_ansi, L"Target path is not valid text in the ANSI code page: %s",
+                   shown(windows::from_code_page(target, CP_ACP)).c_str());
+        return false;
+    }
+    const std::wstring folder = boost::filesystem::path(*path).parent_path().wstring();
+    if (const file_error error = create_folder_chain(folder)) {
+        log_folder_error(log_line_extract_folder, folder, error);
         return false;
     }
     // Gone even when the member turns out to be missing.
-    remove_old_target(target);
+    if (!remove_old_target(*path))
+        return false;
 
     const int index = _initialised ? mz_zip_reader_locate_file(&_reader, name.c_str(), nullptr, 0) : -1;
-    if (index < 0 || !_extract_member(static_cast<mz_uint>(index), target)) {
+    mz_zip_archive_file_stat stat;
+    const bool found = index >= 0 && mz_zip_reader_file_stat(&_reader, static_cast<mz_uint>(index), &stat);
+    if (!found || stat.m_is_directory || !stat.m_is_supported ||
+        !_write_member(static_cast<mz_uint>(index), stat.m_time, *path)) {
         VARNOX_LOG(1, log_source, log_line_extract_failed, L"%s", L"mz_zip_reader_extract_file_to_file() failed!");
         return false;
     }
     return true;
 }
 
+bool unzip_base::_members_overlap()
+{
+    // An archive bomb makes many members out of the same bytes: entries that
+    // share one local header, or a member whose data holds the next one's.
+    // Honest archives give each member bytes of its own.
+    struct extent {
+        std::uint64_t start;
+        std::uint64_t end;
+        mz_uint index;
+    };
+    std::vector<extent> extents;
+    const mz_uint count = mz_zip_reader_get_num_files(&_reader);
+    extents.reserve(count);
+    for (mz_uint index = 0; index < count; ++index) {
+        mz_zip_archive_file_stat stat;
+        if (!mz_zip_reader_file_stat(&_reader, index, &stat))
+            continue;
+        unsigned char header[30] = {};
+        std::uint64_t header_size = sizeof header;
+        if (_read(this, stat.m_local_header_ofs, header, sizeof header) == sizeof header)
+            header_size += little_endian_16(header + 26) + little_endian_16(header + 28);
+        extents.push_back({stat.m_local_header_ofs, stat.m_local_header_ofs + header_size + stat.m_comp_size, index});
+    }
+    std::sort(extents.begin(), extents.end(), [](const extent& a, const extent& b) {
+        return a.start != b.start ? a.start < b.start : a.index < b.index;
+    });
+    const extent* reaching = nullptr;
+    for (const extent& next : extents) {
+        if (reaching && next.start < reaching->end) {
+            const auto name_of = [this](mz_uint index) {
+                return shown(windows::from_code_page(stored_member_name(_reader, index), CP_ACP));
+            };
+            VARNOX_LOG(1, log_source, log_line_members_overlap,
+                       L"Members share their data in the archive, nothing extracted: %s and %s",
+                       name_of(reaching->index).c_str(), name_of(next.index).c_str());
+            return true;
+        }
+        if (!reaching || next.end > reaching->end)
+            reaching = &next;
+    }
+    return false;
+}
+
 bool unzip_base::extract_all(const std::wstring& folder, std::vector<std::wstring>& files)
 {
-    const std::string narrow_folder = windows::to_code_page(folder, CP_ACP);
-    const mz_uint count = _initialised ? mz_zip_reader_get_num_files(&_reader) : 0;
+    return without_exceptions([&] { return _extract_all(folder, files); });
+}
+
+bool unzip_base::_extract_all(const std::wstring& folder, std::vector<std::wstring>& files)
+{
+    if (!_initialised)
+        return true;
+    if (_members_overlap())
+        return false;
+    bool folder_made = folder.empty();
+    const mz_uint count = mz_zip_reader_get_num_files(&_reader);
     for (mz_uint index = 0; index < count; ++index) {
         mz_zip_archive_file_stat stat;
         if (!mz_zip_reader_file_stat(&_reader, index, &stat)) {
-            std::fputs("mz_zip_reader_file_stat() failed!\n", stdout);
             VARNOX_LOG(1, log_source, log_line_stat_failed, L"%s", L"mz_zip_reader_file_stat() failed!");
             return false;
         }
-        const std::string name(stat.m_filename);
-        if ((!name.empty() && name.back() == '/') || (stat.m_external_attr & 0x10) != 0)
-            continue;
-        if (!is_safe_member_name(name)) {
+        const std::string stored = stored_member_name(_reader, index);
+        const std::optional<std::wstring> name = member_name_text(stored, stat.m_bit_flag);
+        if (!name) {
+            VARNOX_LOG(1, log_source, log_line_name_not_text, L"Member name is not valid text, not extracted: %s",
+                       shown(windows::from_code_page(stored, CP_ACP)).c_str());
+            return false;
+        }
+        if (!is_safe_member_name(*name)) {
             VARNOX_LOG(1, log_source, log_line_unsafe_member, L"Member name leaves the target folder, not extracted: %s",
-                       printable_name(name).c_str());
+                       shown(*name).c_str());
             return false;
         }
+        const bool is_folder = stat.m_is_directory || (ends_in_separator(*name) && stat.m_uncomp_size == 0);
 
-        const std::string target = narrow_folder.empty() ? name : narrow_folder + "\\" + name;
-        if (!make_parent_folder(target)) {
-            VARNOX_LOG(1, log_source, log_line_extract_all_folder, L"%s",
-                       L"DecompressArchive could not create directory.");
+        // The target folder as given may lie anywhere; below it, every folder
+        // is made here or must be a real folder.
+        if (!folder_made) {
+            if (const file_error error = create_folder_chain(folder)) {
+                log_folder_error(log_line_extract_all_folder, folder, error);
+                return false;
+            }
+            folder_made = true;
+        }
+        const std::wstring member_folder = is_folder ? *name : folder_part(*name);
+        if (const file_error error = create_folders_below(folder, member_folder)) {
+            log_folder_error(log_line_extract_all_folder,
+                             folder.empty() ? member_folder : folder + L"\\" + member_folder, error);
             return false;
         }
-        files.push_back(windows::from_code_page(target, CP_ACP));
-        remove_old_target(target);
-        if (!_extract_member(index, target)) {
+        if (is_folder)
+            continue;
+
+        const std::wstring target = folder.empty() ? *name : folder + L"\\" + *name;
+        files.push_back(target);
+        if (!remove_old_target(target))
+            return false;
+        if (!stat.m_is_supported || !_write_member(index, stat.m_time, target)) {
             VARNOX_LOG(1, log_source, log_line_extract_all_failed, L"%s", L"mz_zip_reader_extract_to_file() failed!");
             return false;
         }

@@ -2,13 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <miniz.h>
 
+#include "varnox/common/archive_file.h"
 #include "varnox/common/exception.h"
-#include "varnox/windows/handle.h"
 
 namespace varnox {
 namespace archive {
@@ -19,31 +20,16 @@ public:
     // True when the archive holds a member of exactly this stored name (ASCII
     // letters in any case, folders included, "/" as separator).
     virtual bool contains(const std::string& name) const = 0;
-    // Writes one member to target (a path in the ANSI code page).
+    // Writes one member to target (a path in the ANSI code page). Errors are
+    // logged and give false; none escapes.
     virtual bool extract(const std::string& name, const std::string& target) = 0;
-    // Writes every file member below folder and lists the paths it writes.
+    // Writes every member below folder (folder entries as folders) and lists
+    // the files it writes. Refuses, before writing anything, an archive whose
+    // members share their data. Errors are logged and give false.
     virtual bool extract_all(const std::wstring& folder, std::vector<std::wstring>& files) = 0;
 
 protected:
     ~unzip() = default;
-};
-
-// The executable file, read in place at any offset while others may still
-// read and write it.
-class archive_file {
-public:
-    // Null when the file cannot be opened.
-    static std::shared_ptr<archive_file> open(const std::wstring& path);
-
-    std::uint64_t size() const;
-    // Reads up to count bytes at offset; fewer at the end of the file or on a
-    // read error, never throws.
-    std::size_t read_at(std::uint64_t offset, void* buffer, std::size_t count) const noexcept;
-
-private:
-    explicit archive_file(windows::unique_hfile file) : _file(std::move(file)) {}
-
-    windows::unique_hfile _file;
 };
 
 // An archive that begins at base_offset inside a file and runs to its end,
@@ -72,7 +58,10 @@ private:
     friend std::shared_ptr<unzip> open_unzip(const std::wstring& path, std::uint32_t offset);
 
     static size_t _read(void* opaque, mz_uint64 offset, void* buffer, size_t count);
-    bool _extract_member(mz_uint index, const std::string& target);
+    bool _extract(const std::string& name, const std::string& target);
+    bool _extract_all(const std::wstring& folder, std::vector<std::wstring>& files);
+    bool _members_overlap();
+    bool _write_member(mz_uint index, std::int64_t time, const std::wstring& target);
 
     archive_file* _stream;
     mutable mz_zip_archive _reader;
@@ -85,20 +74,42 @@ private:
 // that can be read. Never raises.
 std::shared_ptr<unzip> open_unzip(const std::wstring& path, std::uint32_t offset);
 
-// Whether a member's stored name, written below a folder, stays inside it:
-// relative, no drive, no ":", no "." or ".." part, no device name, no
-// control character.
-bool is_safe_member_name(const std::string& name);
+// Whether a member's name, written below a folder, stays inside it: relative,
+// no drive, no ":", no "." or ".." part, no device name, no control
+// character.
+bool is_safe_member_name(const std::wstring& name);
+
+// A member's whole stored name; miniz's statistics cut it at 511 bytes.
+std::string stored_member_name(mz_zip_archive& reader, mz_uint index);
+
+// A stored name as text: UTF-8 when the entry's UTF-8 flag (general-purpose
+// bit 11) is set, the ANSI code page otherwise. Empty when the bytes are not
+// valid text in that encoding.
+std::optional<std::wstring> member_name_text(const std::string& stored, mz_uint16 bit_flags);
+
+// A name made fit for a log line or a message: control characters as "?".
+std::wstring printable_member_name(const std::wstring& name);
 
 // Fixed numbers of the log entries and raised messages of this unit.
 constexpr wchar_t log_source[] = L"varnox/common/archive";
 constexpr int log_line_open_failed = 310;
 constexpr int log_line_open_unknown = 314;
 constexpr int log_line_extract_folder = 362;
+constexpr int log_line_target_not_ansi = 363;
+constexpr int log_line_folder_not_made = 364;
+constexpr int log_line_folder_link = 365;
+constexpr int log_line_old_target_kept = 366;
+constexpr int log_line_target_not_created = 367;
 constexpr int log_line_extract_failed = 368;
+constexpr int log_line_target_not_written = 369;
+constexpr int log_line_extract_error = 370;
+constexpr int log_line_extract_unknown = 371;
+constexpr int log_line_link_removed = 372;
 constexpr int log_line_stat_failed = 379;
+constexpr int log_line_name_not_text = 380;
 constexpr int log_line_extract_all_folder = 389;
 constexpr int log_line_unsafe_member = 385;
+constexpr int log_line_members_overlap = 386;
 constexpr int log_line_extract_all_failed = 396;
 constexpr int log_line_partial_not_deleted = 398;
 constexpr int line_initialize_failed = 406;
