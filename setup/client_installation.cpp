@@ -184,8 +184,14 @@ int install_client(varnox::archive::unzip& archive, const std::wstring& executab
     // Before 5.2 no package fits: the installer is started on a path that
     // names no file, and its exit code reports the failure.
     const client_package* package = client_package_for(os);
-    if (package &&
-        !archive.extract(package->member, varnox::windows::to_code_page(package_path, CP_ACP))) {
+    // The archive takes its target in the ANSI code page: a path it cannot
+    // hold exactly would name another file.
+    const std::optional<std::string> narrow_package_path =
+        varnox::windows::to_code_page_exact(package_path, CP_ACP);
+    if (package && !narrow_package_path)
+        VARNOX_LOG(1, log_source, log_line_package_path_not_ansi,
+                   L"The package path is not text of the ANSI code page (%s)", package_path.c_str());
+    if (package && (!narrow_package_path || !archive.extract(package->member, *narrow_package_path))) {
         VARNOX_LOG(1, log_source, package->log_line, L"%s", package->extraction_failed);
         if (!delete_package(package_path, error))
             VARNOX_LOG(2, log_source, log_line_partial_package_not_deleted,

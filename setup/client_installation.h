@@ -24,6 +24,7 @@ constexpr wchar_t package_file_name[] = L"client.msi";
 
 // Fixed message numbers of the client installation's log entries.
 constexpr int log_line_stale_package_not_deleted = 232;
+constexpr int log_line_package_path_not_ansi = 235;
 constexpr int log_line_extract_client_x64 = 237;
 constexpr int log_line_extract_client_x86 = 244;
 constexpr int log_line_extract_client_x64_2k3 = 253;

@@ -323,6 +323,30 @@ TEST_F(client_installation_on_windows_10, stale_package_held_open_ends_with_exit
     EXPECT_FALSE(file_exists(std::wstring(agent_folder) + L"\\package.txt"));
 }
 
+// A temporary folder that the ANSI code page cannot hold exactly ("．．" has
+// only the look-alike "..") is refused: nothing lands one folder up, exit code 2.
+TEST_F(client_installation_on_windows_10, temporary_folder_outside_the_ansi_code_page_is_refused)
+{
+    const std::wstring look_alike = work.file(L"a\\\uFF0E\uFF0E");
+    ASSERT_TRUE(::CreateDirectoryW(work.file(L"a").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(look_alike.c_str(), nullptr));
+    for (const wchar_t* name : {L"TMP", L"TEMP"})
+        ::SetEnvironmentVariableW(name, look_alike.c_str());
+
+    const setup_run outcome = run(sample_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(2u, outcome.exit_code);
+    const std::string log = test_support::read_file(look_alike + L"\\" +
+                                                    sample_setup().substr(sample_setup().find_last_of(L'\\') + 1) +
+                                                    L".log");
+    EXPECT_NE(std::string::npos, log.find("|E|install(235) - The package path is not text of the ANSI code page ("))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("|E|install(237) - Can't extract client_x64.msi file! ")) << log;
+    EXPECT_EQ(std::string::npos, log.find("install(278)")) << log;
+    EXPECT_FALSE(file_exists(work.file(L"client.msi")));
+    EXPECT_FALSE(file_exists(look_alike + L"\\client.msi"));
+}
+
 // A package that another process holds open once the installer has ended is
 // left behind with a warning; the installation's exit code 0 stays.
 TEST_F(client_installation_on_windows_10, package_held_open_after_installation_keeps_exit_code_0)
