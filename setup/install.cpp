@@ -8,6 +8,7 @@
 #include "job_choice.h"
 #include "payload_locator.h"
 #include "prerequisites.h"
+#include "scratch_folder_jobs.h"
 #include "varnox/common/archive.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/com_init.h"
@@ -60,12 +61,14 @@ int run(hotfix_probe& probe, message_presenter& presenter)
     case job::client_installation:
         return install_client(*archive, executable_path, ::GetCommandLineW(), os, presenter);
     case job::driver_package:
+        return run_driver_package(*archive);
     case job::upgrade:
+        return run_upgrade(*archive, presenter);
     case job::linux_conversion:
-        break;
+        // Not built yet: the run ends once this job is chosen.
+        return exit_success;
     }
-    // These jobs are not built yet: the run ends once one is chosen.
-    return exit_success;
+    return exit_failed;
 }
 
 } // namespace install
