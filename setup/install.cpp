@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "addon_installation.h"
 #include "client_installation.h"
 #include "job_choice.h"
 #include "payload_locator.h"
@@ -65,8 +66,7 @@ int run(hotfix_probe& probe, message_presenter& presenter)
     case job::upgrade:
         return run_upgrade(*archive, presenter);
     case job::linux_conversion:
-        // Not built yet: the run ends once this job is chosen.
-        return exit_success;
+        return install_addon(*archive, presenter);
     }
     return exit_failed;
 }
