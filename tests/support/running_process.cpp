@@ -84,7 +84,9 @@ answered_box answer_box(const std::string& window_helper, DWORD process_id, cons
     startup.hStdOutput = write_end.get();
     startup.hStdError = write_end.get();
     std::wstring line = L"\"" + windows_path_of_unix(window_helper) + L"\" --pid " + std::to_wstring(process_id) +
-                        L" --timeout-ms " + std::to_wstring(timeout_ms) + L" --press " + press;
+                        L" --timeout-ms " + std::to_wstring(timeout_ms);
+    if (!press.empty())
+        line += L" --press " + press;
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                           &info))

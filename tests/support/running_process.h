@@ -35,7 +35,7 @@ private:
 // What the window helper read from a message box it answered.
 struct answered_box {
     bool shown = false;
-    bool answered = false;  // the button was there and pressed, or Escape sent
+    bool answered = false;  // the button was there and pressed, Escape sent, or nothing asked
     std::string caption;  // UTF-8, as all fields
     std::string buttons;  // the ids of its buttons, "1" or "1,2"
     std::string text;
@@ -43,8 +43,9 @@ struct answered_box {
 };
 
 // Waits up to timeout_ms for a message box of the process, reads it and
-// presses the button ("ok", "cancel") or Escape ("escape"), with the window
-// helper at window_helper (a Unix path of the build tree).
+// presses the button ("ok", "cancel") or Escape ("escape"), or leaves it
+// open (empty press), with the window helper at window_helper (a Unix path
+// of the build tree).
 answered_box answer_box(const std::string& window_helper, DWORD process_id, const std::wstring& press,
                         DWORD timeout_ms = 20000);
 
