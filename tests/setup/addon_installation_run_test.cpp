@@ -15,51 +15,21 @@
 #include <boost/filesystem.hpp>
 
 #include "install.h"
+#include "job_test_support.h"
 #include "message_ids.h"
-#include "message_texts.h"
 #include "running_process.h"
 #include "test_support.h"
 #include "varnox/windows/handle.h"
 
+using job_test_support::addon_files;
+using job_test_support::english;
+using job_test_support::files_below;
 using test_support::answered_box;
 using test_support::file_exists;
 using test_support::to_utf8;
 using test_support::windows_path_of_unix;
-using varnox::windows::unique_schandle;
 
 namespace {
-
-std::wstring environment(const wchar_t* name)
-{
-    wchar_t value[32768] = {};
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 32768);
-    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
-}
-
-std::string english(UINT id)
-{
-    for (const auto& row : message_texts::expected_texts) {
-        if (row.id == id)
-            return to_utf8(row.english);
-    }
-    return std::string();
-}
-
-// The files below a folder, by their paths relative to it, sorted.
-std::vector<std::string> files_below(const std::wstring& folder)
-{
-    std::vector<std::string> files;
-    if (!boost::filesystem::is_directory(folder))
-        return files;
-    for (boost::filesystem::recursive_directory_iterator it(folder), end; it != end; ++it) {
-        if (boost::filesystem::is_regular_file(it->path()))
-            files.push_back(to_utf8(it->path().wstring().substr(folder.size() + 1)));
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-const std::vector<std::string> addon_files = {"bin\\convert.cfg", "linux_conv.img", "readme.txt"};
 
 // A box the setup must show, and how the user answers it.
 struct expected_box {
@@ -80,44 +50,10 @@ protected:
     {
         ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(agent_folder.c_str(), nullptr));
-        set(L"TMP", temp);
-        set(L"TEMP", temp);
-        set(L"PATH", windows_path_of_unix(VARNOX_STAND_IN_WMIC_DIR) + L";" + environment(L"PATH"));
-        set(L"VARNOX_STAND_IN_HOTFIXES", L"KB4490628,KB4474419");
-        manager.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ASSERT_TRUE(manager);
-        delete_service();
+        variables.for_setup(temp, VARNOX_STAND_IN_WMIC_DIR);
     }
 
-    void TearDown() override
-    {
-        delete_service();
-        for (auto it = _saved.rbegin(); it != _saved.rend(); ++it)
-            ::SetEnvironmentVariableW(it->first.c_str(), it->second.empty() ? nullptr : it->second.c_str());
-    }
-
-    void set(const std::wstring& name, const std::wstring& value)
-    {
-        _saved.emplace_back(name, environment(name.c_str()));
-        ::SetEnvironmentVariableW(name.c_str(), value.c_str());
-    }
-
-    void create_service()
-    {
-        const std::wstring command_line = L"\"" + agent_folder + L"\\agent.exe\" -service";
-        unique_schandle created(::CreateServiceW(manager.get(), L"Velmora", L"Velmora Agent", SERVICE_ALL_ACCESS,
-                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                 SERVICE_ERROR_NORMAL, command_line.c_str(), nullptr, nullptr,
-                                                 nullptr, nullptr, nullptr));
-        ASSERT_TRUE(created) << to_utf8(test_support::error_text(::GetLastError()));
-    }
-
-    void delete_service()
-    {
-        unique_schandle existing(::OpenServiceW(manager.get(), L"Velmora", DELETE));
-        if (existing)
-            ::DeleteService(existing.get());
-    }
+    void create_service() { ASSERT_EQ("", service.create(L"\"" + agent_folder + L"\\agent.exe\" -service")); }
 
     // An add-on installed earlier, with a file the new one does not have.
     void install_earlier_addon()
@@ -160,10 +96,8 @@ protected:
     std::wstring temp = work.file(L"Temp");
     std::wstring agent_folder = work.file(L"Velmora Agent");
     std::wstring emulator = agent_folder + L"\\emulator";
-    unique_schandle manager;
-
-private:
-    std::vector<std::pair<std::wstring, std::wstring>> _saved;
+    job_test_support::velmora_service service;
+    job_test_support::setup_environment variables;
 };
 
 const expected_box ok_on_install = {IDS_ADDON_INSTALL, "1,2", L"ok"};

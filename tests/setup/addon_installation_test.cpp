@@ -15,16 +15,17 @@
 #include <boost/filesystem.hpp>
 
 #include "addon_installation.h"
+#include "job_test_support.h"
 #include "message_ids.h"
-#include "message_texts.h"
 #include "test_support.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/handle.h"
 #include "varnox/windows/mutex.h"
 
+using job_test_support::addon_files;
+using job_test_support::files_below;
 using test_support::file_exists;
 using test_support::to_utf8;
-using varnox::windows::unique_schandle;
 
 // Blanks of every kind go from both ends first; a pair of enclosing quotes
 // goes then, a lone quote stays, and quotes that do not enclose the whole stay.
@@ -128,35 +129,10 @@ private:
     std::size_t _next = 0;
 };
 
-std::wstring english(UINT id)
-{
-    for (const auto& row : message_texts::expected_texts) {
-        if (row.id == id)
-            return row.english;
-    }
-    return std::wstring();
-}
-
 std::wstring payload(const char* name)
 {
     return test_support::windows_path_of_unix(std::string(VARNOX_JOB_PAYLOADS) + "/" + name);
 }
-
-// The files below a folder, by their paths relative to it, sorted.
-std::vector<std::string> files_below(const std::wstring& folder)
-{
-    std::vector<std::string> files;
-    if (!boost::filesystem::is_directory(folder))
-        return files;
-    for (boost::filesystem::recursive_directory_iterator it(folder), end; it != end; ++it) {
-        if (boost::filesystem::is_regular_file(it->path()))
-            files.push_back(to_utf8(it->path().wstring().substr(folder.size() + 1)));
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-const std::vector<std::string> addon_files = {"bin\\convert.cfg", "linux_conv.img", "readme.txt"};
 
 // The "Velmora" service, made afresh with the command line a test gives, and
 // the agent's folder in the test's own temporary folder.
@@ -165,35 +141,13 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(::CreateDirectoryW(agent_folder.c_str(), nullptr));
-        manager.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ASSERT_TRUE(manager);
-        delete_service();
         varnox::the_logger().set_path(log_path);
         varnox::the_logger().level = 2;
     }
 
-    void TearDown() override
-    {
-        delete_service();
-        varnox::the_logger().set_path(L"");
-    }
+    void TearDown() override { varnox::the_logger().set_path(L""); }
 
-    void create_service(const std::wstring& binary_path)
-    {
-        delete_service();
-        unique_schandle created(::CreateServiceW(manager.get(), L"Velmora", L"Velmora Agent", SERVICE_ALL_ACCESS,
-                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                 SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
-                                                 nullptr, nullptr, nullptr));
-        ASSERT_TRUE(created) << to_utf8(test_support::error_text(::GetLastError()));
-    }
-
-    void delete_service()
-    {
-        unique_schandle existing(::OpenServiceW(manager.get(), L"Velmora", DELETE));
-        if (existing)
-            ::DeleteService(existing.get());
-    }
+    void create_service(const std::wstring& binary_path) { ASSERT_EQ("", service.create(binary_path)); }
 
     // The boxes' texts as English ids would give them, and their styles.
     static void expect_boxes(const answering_presenter& presenter, const std::vector<std::pair<UINT, UINT>>& expected)
@@ -201,7 +155,7 @@ protected:
         ASSERT_EQ(expected.size(), presenter.boxes.size());
         for (std::size_t i = 0; i < expected.size(); ++i) {
             SCOPED_TRACE("box " + std::to_string(i + 1));
-            EXPECT_EQ(to_utf8(english(expected[i].first)), to_utf8(presenter.boxes[i].text));
+            EXPECT_EQ(job_test_support::english(expected[i].first), to_utf8(presenter.boxes[i].text));
             EXPECT_EQ("Dadar Ozevedeve", to_utf8(presenter.boxes[i].caption));
             EXPECT_EQ(expected[i].second, presenter.boxes[i].style);
         }
@@ -221,7 +175,7 @@ protected:
     std::wstring agent_folder = work.file(L"Velmora Agent");
     std::wstring emulator = agent_folder + L"\\emulator";
     std::wstring log_path = work.file(L"install.exe.log");
-    unique_schandle manager;
+    job_test_support::velmora_service service;
 };
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <boost/filesystem.hpp>
 
 #include "install.h"
+#include "job_test_support.h"
 #include "running_process.h"
 #include "test_support.h"
 
@@ -23,13 +24,6 @@ using test_support::to_utf8;
 using test_support::windows_path_of_unix;
 
 namespace {
-
-std::wstring environment(const wchar_t* name)
-{
-    wchar_t value[32768] = {};
-    const DWORD length = ::GetEnvironmentVariableW(name, value, 32768);
-    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
-}
 
 std::wstring setup_path(const char* payload)
 {
@@ -57,25 +51,9 @@ protected:
     {
         ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(current.c_str(), nullptr));
-        set(L"TMP", temp);
-        set(L"TEMP", temp);
-        set(L"PATH", windows_path_of_unix(VARNOX_STAND_IN_WMIC_DIR) + L";" + environment(L"PATH"));
-        set(L"VARNOX_STAND_IN_HOTFIXES", L"KB4490628,KB4474419");
-        set(L"VARNOX_DPINST_RECORD", dpinst_record);
-        set(L"VARNOX_UPGRADE_RECORD", upgrade_record);
-    }
-
-    void TearDown() override
-    {
-        for (auto it = _saved.rbegin(); it != _saved.rend(); ++it)
-            ::SetEnvironmentVariableW(it->first.c_str(), it->second.empty() ? nullptr : it->second.c_str());
-    }
-
-    // Sets a variable for the setups this test starts.
-    void set(const std::wstring& name, const std::wstring& value)
-    {
-        _saved.emplace_back(name, environment(name.c_str()));
-        ::SetEnvironmentVariableW(name.c_str(), value.c_str());
+        variables.for_setup(temp, VARNOX_STAND_IN_WMIC_DIR);
+        variables.set(L"VARNOX_DPINST_RECORD", dpinst_record);
+        variables.set(L"VARNOX_UPGRADE_RECORD", upgrade_record);
     }
 
     // Runs a setup in its own current folder; press: answers the box that
@@ -129,9 +107,7 @@ protected:
     std::wstring current = work.file(L"current");
     std::wstring dpinst_record = work.file(L"dpinst_record.txt");
     std::wstring upgrade_record = work.file(L"upgrade_record.txt");
-
-private:
-    std::vector<std::pair<std::wstring, std::wstring>> _saved;
+    job_test_support::setup_environment variables;
 };
 
 } // namespace
@@ -153,7 +129,7 @@ TEST_F(scratch_folder_job_run, driver_package_runs_dpinst_exe_from_the_scratch_f
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dpinst_exit_code);
         ::DeleteFileW(dpinst_record.c_str());
-        set(L"VARNOX_DPINST_EXIT_CODE", std::to_wstring(c.dpinst_exit_code));
+        variables.set(L"VARNOX_DPINST_EXIT_CODE", std::to_wstring(c.dpinst_exit_code));
         const std::wstring setup = setup_path("driver_package");
         const job_run outcome = run(setup);
 
@@ -204,7 +180,7 @@ TEST_F(scratch_folder_job_run, scratch_folder_held_open_keeps_exit_code_0)
     const std::wstring hold = L"varnox_dpinst_hold_" + std::to_wstring(::GetCurrentProcessId());
     const varnox::windows::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, (hold + L".release").c_str()));
     ASSERT_TRUE(release);
-    set(L"VARNOX_DPINST_HOLD", hold);
+    variables.set(L"VARNOX_DPINST_HOLD", hold);
     const std::wstring setup = setup_path("driver_package");
     const job_run outcome = run(setup);
     ::SetEvent(release.get());

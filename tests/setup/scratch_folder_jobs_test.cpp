@@ -16,6 +16,7 @@
 #include <boost/filesystem.hpp>
 
 #include "ansi_path.h"
+#include "job_test_support.h"
 #include "scratch_folder_jobs.h"
 #include "test_support.h"
 #include "varnox/common/log.h"
@@ -131,18 +132,18 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
-        for (const wchar_t* name : {L"TMP", L"TEMP"})
-            ::SetEnvironmentVariableW(name, temp.c_str());
-        ::SetEnvironmentVariableW(L"VARNOX_DPINST_RECORD", record.c_str());
+        use_temp(temp);
+        variables.set(L"VARNOX_DPINST_RECORD", record);
         varnox::the_logger().set_path(log_path);
         varnox::the_logger().level = 2;
     }
 
-    void TearDown() override
+    void TearDown() override { varnox::the_logger().set_path(L""); }
+
+    void use_temp(const std::wstring& folder)
     {
-        varnox::the_logger().set_path(L"");
-        for (const wchar_t* name : {L"TMP", L"TEMP", L"VARNOX_DPINST_RECORD"})
-            ::SetEnvironmentVariableW(name, nullptr);
+        variables.set(L"TMP", folder);
+        variables.set(L"TEMP", folder);
     }
 
     // Puts the stand-in dpinst.exe where the job will run it from.
@@ -167,6 +168,7 @@ protected:
     std::wstring temp = work.file(L"Temp");
     std::wstring log_path = work.file(L"install.exe.log");
     std::wstring record = work.file(L"dpinst_record.txt");
+    job_test_support::setup_environment variables;
 };
 
 } // namespace
@@ -221,8 +223,7 @@ TEST_F(scratch_folder_job, scratch_folder_outside_the_code_page_is_refused)
 {
     const std::wstring chinese_temp = work.file(L"\u738b\u5c0f\u660e");
     ASSERT_TRUE(::CreateDirectoryW(chinese_temp.c_str(), nullptr));
-    for (const wchar_t* name : {L"TMP", L"TEMP"})
-        ::SetEnvironmentVariableW(name, chinese_temp.c_str());
+    use_temp(chinese_temp);
     scripted_archive archive([](const std::wstring&) { return true; });
 
     EXPECT_EQ(2, install::run_driver_package(archive));
@@ -244,8 +245,7 @@ TEST_F(scratch_folder_job, no_scratch_folder_extracts_nothing)
         SCOPED_TRACE(upgrade ? "upgrade" : "driver package");
         // A folder of each case's own: the log folds a message that repeats the one before it.
         const std::wstring missing = work.file(upgrade ? L"no upgrade folder" : L"no driver package folder");
-        for (const wchar_t* name : {L"TMP", L"TEMP"})
-            ::SetEnvironmentVariableW(name, missing.c_str());
+        use_temp(missing);
         fresh_log(upgrade ? "upgrade" : "driver package");
 
         const int exit_code = upgrade ? install::run_upgrade(archive, presenter) : install::run_driver_package(archive);
