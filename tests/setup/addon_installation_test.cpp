@@ -304,8 +304,9 @@ TEST_F(addon_job, reports_each_outcome_in_its_boxes)
         expect_boxes(presenter, c.boxes);
         EXPECT_EQ(c.files, files_below(emulator));
         EXPECT_FALSE(file_exists(chinese_agent + L"\\emulator"));
-        if (!c.logged.empty())
+        if (!c.logged.empty()) {
             EXPECT_NE(std::string::npos, log().find(c.logged)) << log();
+        }
         // The mutex is free again for the next installation (taken and let go
         // on a thread of its own, so that this thread does not own it).
         bool free = false;

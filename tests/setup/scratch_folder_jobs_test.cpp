@@ -85,8 +85,9 @@ TEST(ansi_round_trip, keeps_only_paths_the_code_page_holds)
         SCOPED_TRACE(c.scenario);
         const std::optional<std::wstring> back = install::ansi_round_trip(c.path);
         EXPECT_EQ(c.kept, back.has_value());
-        if (back)
+        if (back) {
             EXPECT_EQ(to_utf8(c.path), to_utf8(*back));
+        }
     }
 }
 
@@ -209,8 +210,9 @@ TEST_F(scratch_folder_job, failed_extraction_runs_nothing_and_ends_with_exit_cod
             EXPECT_NE(std::string::npos, log().find("|E|install(336) - Can't extract the payload into (" +
                                                     to_utf8(archive.folders[0]) + ")! \r\n"))
                 << log();
-            if (c.logged)
+            if (c.logged) {
                 EXPECT_NE(std::string::npos, log().find(c.logged)) << log();
+            }
             EXPECT_TRUE(temp_is_empty()) << "the scratch folder is left";
         }
     }
