@@ -77,9 +77,10 @@ int run_from_scratch_folder(varnox::archive::unzip& archive, const wchar_t* memb
         varnox::windows::exec_console_application_with_timeout(command, output, true, run_file_time_limit);
         // The child's own exit code, or the error that kept it from starting.
         const DWORD code = ::GetLastError();
-        // The code is not a verdict: dpinst.exe's is a bit field of counts.
-        VARNOX_LOG(-1, log_source, log_line_run_file_ended, L"The command (%s) ended with code %lu.",
-                   command.c_str(), code);
+        // The code is not a verdict: dpinst.exe's is a bit field of flags and
+        // counts, easier read in hexadecimal.
+        VARNOX_LOG(-1, log_source, log_line_run_file_ended, L"The command (%s) ended with code %lu (0x%08lX).",
+                   command.c_str(), code, code);
         if (show_output)
             show_output(output);
         exit_code = exit_success;

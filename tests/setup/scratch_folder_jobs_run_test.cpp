@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,10 @@ protected:
 
     std::string dpinst_log_entry(DWORD code) const
     {
+        char hexadecimal[16] = {};
+        std::snprintf(hexadecimal, sizeof(hexadecimal), "0x%08lX", static_cast<unsigned long>(code));
         return "|R|install(338) - The command (\"" + to_utf8(scratch_folder()) + "\\dpinst.exe\") ended with code " +
-               std::to_string(code) + ". \r\n";
+               std::to_string(code) + " (" + hexadecimal + "). \r\n";
     }
 
     // The scratch folder that the stand-in dpinst.exe recorded as its own.
@@ -232,7 +235,7 @@ TEST_F(scratch_folder_job_run, upgrade_shows_what_upgrade_cmd_printed)
     EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
     EXPECT_NE(std::string::npos, outcome.log.find("|R|install(338) - The command (\"" + to_utf8(temp) + "\\tmp"))
         << outcome.log;
-    EXPECT_NE(std::string::npos, outcome.log.find("\\upgrade.cmd\") ended with code 0. \r\n")) << outcome.log;
+    EXPECT_NE(std::string::npos, outcome.log.find("\\upgrade.cmd\") ended with code 0 (0x00000000). \r\n")) << outcome.log;
     expect_no_scratch_folder();
 }
 
