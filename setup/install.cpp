@@ -68,6 +68,7 @@ int run(hotfix_probe& probe, message_presenter& presenter)
     case job::linux_conversion:
         return install_addon(*archive, presenter);
     }
+    // Not reached: every job returns above.
     return exit_failed;
 }
 
