@@ -4,10 +4,12 @@
 
 #include <windows.h>
 
+#include "addon_installation.h"
 #include "client_installation.h"
 #include "job_choice.h"
 #include "payload_locator.h"
 #include "prerequisites.h"
+#include "scratch_folder_jobs.h"
 #include "varnox/common/archive.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/com_init.h"
@@ -62,12 +64,14 @@ int run(hotfix_probe& probe, message_presenter& presenter)
     case job::client_installation:
         return install_client(*archive, executable_path, ::GetCommandLineW(), os, presenter);
     case job::driver_package:
+        return run_driver_package(*archive);
     case job::upgrade:
+        return run_upgrade(*archive, presenter);
     case job::linux_conversion:
-        break;
+        return install_addon(*archive, presenter);
     }
-    // These jobs are not built yet: the run ends once one is chosen.
-    return exit_success;
+    // Not reached: every job returns above.
+    return exit_failed;
 }
 
 } // namespace install

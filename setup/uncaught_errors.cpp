@@ -31,4 +31,17 @@ int run_logging_uncaught_errors(const std::function<int()>& run) noexcept
     return exit_failed;
 }
 
+std::wstring current_exception_text()
+{
+    try {
+        throw;
+    } catch (const varnox::exception_base& error) {
+        return varnox::compose_exception_message(&error);
+    } catch (const std::exception& error) {
+        return varnox::windows::from_code_page(error.what(), CP_ACP);
+    } catch (...) {
+        return L"Unknown exception";
+    }
+}
+
 } // namespace install

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace install {
 
@@ -8,5 +9,10 @@ namespace install {
 // "install" prefix and ends in exit code 2: no error ends the process
 // abnormally.
 int run_logging_uncaught_errors(const std::function<int()>& run) noexcept;
+
+// The text of the exception being handled, for the log: the composed text of
+// the library's exceptions, what() of a standard one (in the ANSI code page),
+// else "Unknown exception". Call it only inside a catch block.
+std::wstring current_exception_text();
 
 } // namespace install

@@ -111,9 +111,10 @@ TEST(install_exe, unreadable_payload_ends_with_exit_code_1_and_logs_why)
     ::DeleteFileW(log.c_str());
 }
 
-// A well-formed payload is opened and its job chosen; with the driver
-// package job (these archives hold "Dpinst.exe") still to come the run ends
-// with exit code 0 and shows no window.
+// A well-formed payload is opened and its job chosen: these archives hold
+// "Dpinst.exe", so the driver package job unpacks them and starts it (its
+// random bytes do not start), and the run ends with exit code 0 and shows
+// no window.
 TEST(install_exe, readable_payload_is_opened_and_ends_with_exit_code_0)
 {
     const char* const archives[] = {"python.zip", "infozip_streamed.zip"};
