@@ -9,5 +9,7 @@ bash "$top/tools/build.sh"
 build="$top/build/x86_64"
 # One X server for the whole run; every Wine server starts inside it, so
 # message boxes have a display.
-xvfb-run -a -s "-screen 0 1280x1024x24" \
+# -a alone starts at :99 for every run: runs side by side on one machine
+# could meet on one display and lose it when the other one ends.
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" \
   bash "$top/tests/harness/run-ctest.sh" "$build" -j "${VARNOX_TEST_JOBS:-2}" "$@"

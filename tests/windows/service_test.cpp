@@ -170,7 +170,7 @@ TEST_F(service_query, missing_service_raises_1060)
         ASSERT_NE(nullptr, code);
         EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SERVICE_DOES_NOT_EXIST), *code);
         const std::wstring text = varnox::compose_exception_message(&error);
-        EXPECT_EQ(L"includes/varnox/windows/service.cpp(707) : varnox::windows::service::_get_service - "
+        EXPECT_EQ(L"varnox/windows/service.cpp(707) : varnox::windows::service::_get_service - "
                   L"Failed to OpenService (varnox_test_missing) (0x00000424)",
                   text);
     }
