@@ -331,7 +331,7 @@ TEST_F(addon_job, missing_service_or_mutex_shows_110)
         EXPECT_EQ(2, install::install_addon(*archive, presenter));
         expect_boxes(presenter, {{IDS_SERVICE_REQUIRED, MB_OK | MB_ICONWARNING}});
         EXPECT_NE(std::string::npos,
-                  log().find("|E|install(520) - includes/varnox/windows/service.cpp(707) : "
+                  log().find("|E|install(520) - varnox/windows/service.cpp(707) : "
                              "varnox::windows::service::_get_service - Failed to OpenService (Velmora) "
                              "(0x00000424) \r\n"))
             << log();
