@@ -1,10 +1,108 @@
 #include "fallback_boot_entry.h"
 
+#include <exception>
+
+#include "convert/bcd_edit.h"
+#include "convert/boot_ini_edit.h"
+#include "install.h"
+#include "varnox/common/exception.h"
+#include "varnox/common/log.h"
+#include "varnox/windows/code_page.h"
+#include "varnox/windows/com_init.h"
+#include "varnox/windows/folders.h"
+#include "varnox/windows/operating_system.h"
+#include "varnox/windows/registry.h"
+#include "windows_version.h"
+
 namespace install {
 
-void add_fallback_boot_entry()
+namespace {
+
+bool driver_installed(std::uint32_t registry_options)
 {
-    // The boot configuration editors are not built yet: no entry is written.
+    // Only the key's existence is read: read access is enough.
+    varnox::windows::registry driver_key(registry_options | varnox::windows::registry::option_read_only);
+    return driver_key.open(driver_service_key, HKEY_LOCAL_MACHINE);
+}
+
+void replace_bcd_entry()
+{
+    // The editor goes before COM does.
+    const varnox::windows::com_init com;
+    bcd_edit editor(L"");
+    // Each result is left aside: a failed removal must not keep the new
+    // entry out, and neither changes how the installation went.
+    editor.remove_driver_disabled_boot_entry(old_driver_disabled_description);
+    editor.add_driver_disabled_boot_entry(driver_disabled_description);
+}
+
+void replace_boot_ini_entry(const std::wstring& windows_folder)
+{
+    const std::wstring path = boot_ini_path_for(windows_folder);
+    if (path.empty()) {
+        VARNOX_LOG(1, log_source, log_line_boot_entry_no_windows_folder,
+                   L"Can't get the Windows folder; boot.ini is not edited");
+        return;
+    }
+    boot_ini_edit editor(path);
+    editor.remove_driver_disabled_entry(old_driver_disabled_description);
+    editor.add_driver_disabled_entry(driver_disabled_description);
+}
+
+} // namespace
+
+fallback_boot_entry_facts running_windows_facts()
+{
+    fallback_boot_entry_facts facts;
+    // A 32-bit setup on 64-bit Windows looks in the 64-bit view, where the
+    // driver's package writes.
+    facts.registry_options =
+        varnox::windows::registry_options_for(varnox::windows::is_64bit_os(), varnox::windows::is_64bit_process());
+    facts.uses_bcd_store = is_windows_version_or_greater(6, 0);
+    facts.windows_folder = varnox::windows::get_windows_folder();
+    return facts;
+}
+
+std::wstring boot_ini_path_for(const std::wstring& windows_folder)
+{
+    if (windows_folder.empty())
+        return std::wstring();
+    return varnox::format_message(L"%1%:\\boot.ini", windows_folder[0]);
+}
+
+void add_fallback_boot_entry(const fallback_boot_entry_facts& facts) noexcept
+{
+    // Logging an error may itself fail (no memory): the step ends all the same.
+    try {
+        try {
+            if (!driver_installed(facts.registry_options))
+                return;
+            if (facts.uses_bcd_store)
+                replace_bcd_entry();
+            else
+                replace_boot_ini_entry(facts.windows_folder);
+        } catch (const varnox::exception_base& error) {
+            // First: the library's exceptions are standard exceptions too.
+            VARNOX_LOG(1, log_source, log_line_boot_entry_error, L"%s",
+                       varnox::compose_exception_message(&error).c_str());
+        } catch (const std::exception& error) {
+            // Boost.Filesystem's texts (paths, system messages) are in the ANSI code page.
+            VARNOX_LOG(1, log_source, log_line_boot_entry_standard_error, L"%s",
+                       varnox::windows::from_code_page(error.what(), CP_ACP).c_str());
+        } catch (...) {
+            VARNOX_LOG(1, log_source, log_line_boot_entry_unknown_error, L"Unknown exception");
+        }
+    } catch (...) {
+    }
+}
+
+void add_fallback_boot_entry() noexcept
+{
+    try {
+        add_fallback_boot_entry(running_windows_facts());
+    } catch (...) {
+        // Reading the facts ran out of memory: there is nothing to log it with.
+    }
 }
 
 } // namespace install
