@@ -1,13 +1,10 @@
 #include "fallback_boot_entry.h"
 
-#include <exception>
-
 #include "convert/bcd_edit.h"
 #include "convert/boot_ini_edit.h"
 #include "install.h"
-#include "varnox/common/exception.h"
+#include "uncaught_errors.h"
 #include "varnox/common/log.h"
-#include "varnox/windows/code_page.h"
 #include "varnox/windows/com_init.h"
 #include "varnox/windows/folders.h"
 #include "varnox/windows/operating_system.h"
@@ -72,27 +69,16 @@ std::wstring boot_ini_path_for(const std::wstring& windows_folder)
 
 void add_fallback_boot_entry(const fallback_boot_entry_facts& facts) noexcept
 {
-    // Logging an error may itself fail (no memory): the step ends all the same.
     try {
-        try {
-            if (!driver_installed(facts.registry_options))
-                return;
-            if (facts.uses_bcd_store)
-                replace_bcd_entry();
-            else
-                replace_boot_ini_entry(facts.windows_folder);
-        } catch (const varnox::exception_base& error) {
-            // First: the library's exceptions are standard exceptions too.
-            VARNOX_LOG(1, log_source, log_line_boot_entry_error, L"%s",
-                       varnox::compose_exception_message(&error).c_str());
-        } catch (const std::exception& error) {
-            // Boost.Filesystem's texts (paths, system messages) are in the ANSI code page.
-            VARNOX_LOG(1, log_source, log_line_boot_entry_standard_error, L"%s",
-                       varnox::windows::from_code_page(error.what(), CP_ACP).c_str());
-        } catch (...) {
-            VARNOX_LOG(1, log_source, log_line_boot_entry_unknown_error, L"Unknown exception");
-        }
+        if (!driver_installed(facts.registry_options))
+            return;
+        if (facts.uses_bcd_store)
+            replace_bcd_entry();
+        else
+            replace_boot_ini_entry(facts.windows_folder);
     } catch (...) {
+        log_caught_exception(log_line_boot_entry_error, log_line_boot_entry_standard_error,
+                             log_line_boot_entry_unknown_error);
     }
 }
 
