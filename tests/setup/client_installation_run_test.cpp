@@ -281,17 +281,6 @@ private:
 const std::wstring windows7_entry = L"{1cafd2ee-e035-11dd-bbf6-bdebeb67615f}";
 const std::wstring server2008_entry = L"{5e2b4f3a-7c1d-4e8a-9b6f-0a1c2d3e4f50}";
 
-// The objects of the store whose description is text.
-std::vector<const bcd_double::bcd_object*> described(const bcd_double::bcd_store& store, const std::wstring& text)
-{
-    std::vector<const bcd_double::bcd_object*> found;
-    for (const auto& object : store.objects)
-        if (const bcd_double::element* description = object.find(bcd_double::type_description))
-            if (description->text == text)
-                found.push_back(&object);
-    return found;
-}
-
 // An element as the store text shows it, to compare elements whole.
 std::wstring text_of(const bcd_double::element& value)
 {
@@ -312,12 +301,12 @@ void client_installation_run::replaces_the_bcd_entry()
     EXPECT_EQ(0u, first.exit_code) << first.log;
     EXPECT_EQ(std::string::npos, first.log.find("|E|")) << first.log;
     const bcd_double::bcd_store store = bcd_double::bcd_store::read_file(store_file);
-    EXPECT_TRUE(described(store, L"Disable Pellisar Driver").empty());
-    const auto added = described(store, L"Disable Dovrant Driver");
+    EXPECT_TRUE(store.described(L"Disable Pellisar Driver").empty());
+    const auto added = store.described(L"Disable Dovrant Driver");
     ASSERT_EQ(1u, added.size()) << to_utf8(store.text());
     const bcd_double::bcd_object& entry = *added[0];
     EXPECT_EQ((std::vector<std::wstring>{windows7_entry, server2008_entry, entry.id}),
-              store.at(bcd_double::boot_manager_id).at(bcd_double::type_display_order).ids);
+              store.display_order());
     EXPECT_EQ(L"ZMVF:OFF", entry.at(bcd_double::type_load_options).text);
     EXPECT_EQ(default_entry.type, entry.type);
     for (const auto& value : default_entry.elements) {

@@ -148,22 +148,6 @@ std::string joined(const std::vector<std::wstring>& messages)
     return narrow(text);
 }
 
-std::vector<std::wstring> display_order(const bcd_store& store)
-{
-    const element* order = store.at(boot_manager_id).find(type_display_order);
-    return order ? order->ids : std::vector<std::wstring>();
-}
-
-std::vector<const bcd_object*> described(const bcd_store& store, const std::wstring& text)
-{
-    std::vector<const bcd_object*> found;
-    for (const auto& object : store.objects)
-        if (const element* description = object.find(type_description))
-            if (description->text == text)
-                found.push_back(&object);
-    return found;
-}
-
 fallback_boot_entry_facts bcd_facts()
 {
     fallback_boot_entry_facts facts;
@@ -233,14 +217,14 @@ TEST_F(fallback_boot_entry, bcd_store_gets_exactly_one_current_entry)
 
         install::add_fallback_boot_entry(bcd_facts());
         const bcd_store& store = provider->store();
-        EXPECT_TRUE(described(store, install::old_driver_disabled_description).empty());
-        const auto current = described(store, install::driver_disabled_description);
+        EXPECT_TRUE(store.described(install::old_driver_disabled_description).empty());
+        const auto current = store.described(install::driver_disabled_description);
         ASSERT_EQ(1u, current.size()) << narrow(store.text());
         std::vector<std::wstring> expected_order = c.kept_order;
         if (c.adds)
             expected_order.push_back(current[0]->id);
-        EXPECT_EQ(expected_order, display_order(store));
-        EXPECT_TRUE(same_id(current[0]->id, display_order(store).back()));
+        EXPECT_EQ(expected_order, store.display_order());
+        EXPECT_TRUE(same_id(current[0]->id, store.display_order().back()));
         EXPECT_EQ(L"ZMVF:OFF", current[0]->at(type_load_options).text);
         EXPECT_EQ(default_entry.type, current[0]->type);
         EXPECT_EQ(default_entry.at(type_application_path).text, current[0]->at(type_application_path).text);
@@ -325,24 +309,19 @@ TEST_F(fallback_boot_entry, bcd_errors_are_logged_and_end_the_step)
 // touched, and further runs change nothing.
 TEST_F(fallback_boot_entry, boot_ini_on_the_drive_of_the_windows_folder)
 {
+    const std::string kept =
+        "[boot loader]\r\n"
+        "timeout=30\r\n"
+        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+        "[operating systems]\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional\" /noexecute=optin "
+        "/fastdetect\r\n";
     const std::string sample =
-        "[boot loader]\r\n"
-        "timeout=30\r\n"
-        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
-        "[operating systems]\r\n"
-        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional\" /noexecute=optin "
-        "/fastdetect\r\n"
-        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Pellisar Driver\" /noexecute=optin /fastdetect "
-        "/PELLISAR:OFF\r\n";
+        kept + "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Pellisar Driver\" /noexecute=optin "
+               "/fastdetect /PELLISAR:OFF\r\n";
     const std::string replaced =
-        "[boot loader]\r\n"
-        "timeout=30\r\n"
-        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
-        "[operating systems]\r\n"
-        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional\" /noexecute=optin "
-        "/fastdetect\r\n"
-        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Dovrant Driver\" /noexecute=optin /fastdetect "
-        "/ZMVF:OFF\r\n";
+        kept + "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Dovrant Driver\" /noexecute=optin "
+               "/fastdetect /ZMVF:OFF\r\n";
     const DWORD boot_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
     const drive_d d;
