@@ -4,6 +4,7 @@
 #include "convert/boot_ini_edit.h"
 #include "install.h"
 #include "uncaught_errors.h"
+#include "varnox/common/exception.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/com_init.h"
 #include "varnox/windows/folders.h"
@@ -33,6 +34,14 @@ void replace_bcd_entry()
     editor.add_driver_disabled_boot_entry(driver_disabled_description);
 }
 
+// "<drive>:\boot.ini" on the drive of the Windows folder; empty for an empty folder path.
+std::wstring boot_ini_path_for(const std::wstring& windows_folder)
+{
+    if (windows_folder.empty())
+        return std::wstring();
+    return varnox::format_message(L"%1%:\\boot.ini", windows_folder[0]);
+}
+
 void replace_boot_ini_entry(const std::wstring& windows_folder)
 {
     const std::wstring path = boot_ini_path_for(windows_folder);
@@ -46,8 +55,7 @@ void replace_boot_ini_entry(const std::wstring& windows_folder)
     editor.add_driver_disabled_entry(driver_disabled_description);
 }
 
-} // namespace
-
+// The facts of the running Windows.
 fallback_boot_entry_facts running_windows_facts()
 {
     fallback_boot_entry_facts facts;
@@ -60,12 +68,7 @@ fallback_boot_entry_facts running_windows_facts()
     return facts;
 }
 
-std::wstring boot_ini_path_for(const std::wstring& windows_folder)
-{
-    if (windows_folder.empty())
-        return std::wstring();
-    return varnox::format_message(L"%1%:\\boot.ini", windows_folder[0]);
-}
+} // namespace
 
 void add_fallback_boot_entry(const fallback_boot_entry_facts& facts) noexcept
 {
@@ -87,7 +90,9 @@ void add_fallback_boot_entry() noexcept
     try {
         add_fallback_boot_entry(running_windows_facts());
     } catch (...) {
-        // Reading the facts ran out of memory: there is nothing to log it with.
+        // Reading the facts ran out of memory.
+        log_caught_exception(log_line_boot_entry_error, log_line_boot_entry_standard_error,
+                             log_line_boot_entry_unknown_error);
     }
 }
 

@@ -28,12 +28,6 @@ struct fallback_boot_entry_facts {
     std::wstring windows_folder;
 };
 
-// The facts of the running Windows.
-fallback_boot_entry_facts running_windows_facts();
-
-// "<drive>:\boot.ini" on the drive of the Windows folder; empty for an empty folder path.
-std::wstring boot_ini_path_for(const std::wstring& windows_folder);
-
 // Replaces "Disable Pellisar Driver" with "Disable Dovrant Driver" in the
 // system BCD store or in boot.ini, when the driver's service key opens.
 // Every error is logged at level 1 and ends the step; nothing escapes it.
