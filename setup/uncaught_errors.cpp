@@ -9,24 +9,32 @@
 
 namespace install {
 
-int run_logging_uncaught_errors(const std::function<int()>& run) noexcept
+void log_caught_exception(int family_line, int standard_line, int unknown_line) noexcept
 {
-    // Building a text may itself throw (no memory): the run fails all the same.
+    // Building a text may itself throw (no memory): then nothing is logged.
     try {
         try {
-            return run();
+            throw;
         } catch (const varnox::exception_base& error) {
             // First: the library's exceptions are standard exceptions too.
-            VARNOX_LOG(1, log_source, log_line_uncaught_exception, L"%s",
-                       varnox::compose_exception_message(&error).c_str());
+            VARNOX_LOG(1, log_source, family_line, L"%s", varnox::compose_exception_message(&error).c_str());
         } catch (const std::exception& error) {
             // Boost's texts (paths, system messages) are in the ANSI code page.
-            VARNOX_LOG(1, log_source, log_line_standard_exception, L"%s",
+            VARNOX_LOG(1, log_source, standard_line, L"%s",
                        varnox::windows::from_code_page(error.what(), CP_ACP).c_str());
         } catch (...) {
-            VARNOX_LOG(1, log_source, log_line_unknown_exception, L"Unknown exception");
+            VARNOX_LOG(1, log_source, unknown_line, L"Unknown exception");
         }
     } catch (...) {
+    }
+}
+
+int run_logging_uncaught_errors(const std::function<int()>& run) noexcept
+{
+    try {
+        return run();
+    } catch (...) {
+        log_caught_exception(log_line_uncaught_exception, log_line_standard_exception, log_line_unknown_exception);
     }
     return exit_failed;
 }

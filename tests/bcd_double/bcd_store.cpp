@@ -337,6 +337,23 @@ bool bcd_store::remove(const std::wstring& id)
     return true;
 }
 
+std::vector<std::wstring> bcd_store::display_order() const
+{
+    const bcd_object* manager = find(boot_manager_id);
+    const element* order = manager ? manager->find(type_display_order) : nullptr;
+    return order ? order->ids : std::vector<std::wstring>();
+}
+
+std::vector<const bcd_object*> bcd_store::described(const std::wstring& text) const
+{
+    std::vector<const bcd_object*> found;
+    for (const auto& object : objects)
+        if (const element* description = object.find(type_description))
+            if (description->text == text)
+                found.push_back(&object);
+    return found;
+}
+
 bcd_store bcd_store::parse(const std::wstring& text)
 {
     bcd_store store;

@@ -104,6 +104,11 @@ public:
     bcd_object& at(const std::wstring& id);
     bool remove(const std::wstring& id);
 
+    // The boot manager's display order; empty when it has none.
+    std::vector<std::wstring> display_order() const;
+    // The objects whose description is text, exactly.
+    std::vector<const bcd_object*> described(const std::wstring& text) const;
+
     // The store's FilePath: empty for the system store.
     std::wstring file;
     absent_form absent_element = absent_form::call_fails;

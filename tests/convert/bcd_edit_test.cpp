@@ -81,23 +81,6 @@ caught catch_error(const std::function<void()>& action)
     return result;
 }
 
-std::vector<std::wstring> display_order(const bcd_store& store)
-{
-    const element* order = store.at(boot_manager_id).find(type_display_order);
-    return order ? order->ids : std::vector<std::wstring>();
-}
-
-// The objects whose description is text.
-std::vector<const bcd_object*> described(const bcd_store& store, const std::wstring& text)
-{
-    std::vector<const bcd_object*> found;
-    for (const auto& object : store.objects)
-        if (const element* description = object.find(type_description))
-            if (description->text == text)
-                found.push_back(&object);
-    return found;
-}
-
 // An object as the store text shows it, to compare objects whole.
 std::wstring text_of(const bcd_object& object)
 {
@@ -311,7 +294,7 @@ TEST_F(bcd_edit_test, add_copies_the_default_entry)
         editor& e = open();
 
         ASSERT_TRUE(e.add_driver_disabled_boot_entry(description));
-        const auto added = described(store(), description);
+        const auto added = store().described(description);
         ASSERT_EQ(1u, added.size());
         const bcd_object copy = *added[0];
         EXPECT_FALSE(same_id(copy.id, c.default_id));
@@ -325,7 +308,7 @@ TEST_F(bcd_edit_test, add_copies_the_default_entry)
         }
         std::vector<std::wstring> expected_order = c.order_before;
         expected_order.push_back(copy.id);
-        EXPECT_EQ(expected_order, display_order(store()));
+        EXPECT_EQ(expected_order, store().display_order());
         EXPECT_EQ(text_of(default_before), text_of(object(c.default_id)));
         const element* default_object_after = object(boot_manager_id).find(type_default_object);
         EXPECT_EQ(default_object_text, default_object_after ? default_object_after->text : L"-");
@@ -346,7 +329,7 @@ TEST_F(bcd_edit_test, which_entries_count_as_present)
         editor& e = open(L"current_entry.bcd");
         EXPECT_TRUE(e.add_driver_disabled_boot_entry(current_description));
         EXPECT_TRUE(provider->changes().empty());
-        EXPECT_EQ(1u, described(store(), current_description).size());
+        EXPECT_EQ(1u, store().described(current_description).size());
     }
     {
         load(L"old_entry.bcd");
@@ -371,7 +354,7 @@ TEST_F(bcd_edit_test, which_entries_count_as_present)
         EXPECT_TRUE(e.remove_driver_disabled_boot_entry(current_description));
         EXPECT_EQ(before, store().text());
         EXPECT_TRUE(e.add_driver_disabled_boot_entry(current_description));
-        EXPECT_EQ(2u, described(store(), current_description).size());
+        EXPECT_EQ(2u, store().described(current_description).size());
         EXPECT_NE(nullptr, store().find(dovrant));
     }
 }
@@ -411,10 +394,10 @@ TEST_F(bcd_edit_test, copy_type_decides_the_display_order)
         object(windows7).type = c.type;
         editor& e = open();
         EXPECT_TRUE(e.add_driver_disabled_boot_entry(current_description));
-        const auto copies = described(store(), current_description);
+        const auto copies = store().described(current_description);
         ASSERT_EQ(1u, copies.size());
         EXPECT_EQ(L"ZMVF:OFF", copies[0]->at(type_load_options).text);
-        EXPECT_EQ(c.listed ? 2u : 1u, display_order(store()).size());
+        EXPECT_EQ(c.listed ? 2u : 1u, store().display_order().size());
         std::wstring found;
         EXPECT_EQ(c.listed, e._find_entry(current_description, found));
     }
@@ -429,13 +412,13 @@ TEST_F(bcd_edit_test, remove_from_the_middle)
     log_capture log;
     EXPECT_TRUE(e.remove_driver_disabled_boot_entry(old_description));
     EXPECT_EQ(nullptr, store().find(pellisar));
-    EXPECT_EQ((std::vector<std::wstring>{windows7, server2008}), display_order(store()));
+    EXPECT_EQ((std::vector<std::wstring>{windows7, server2008}), store().display_order());
     EXPECT_TRUE(traced_exit(log, L"bcd_edit::remove_driver_disabled_boot_entry", S_OK));
 
     EXPECT_TRUE(e.add_driver_disabled_boot_entry(current_description));
-    ASSERT_EQ(1u, described(store(), current_description).size());
-    EXPECT_TRUE(described(store(), old_description).empty());
-    EXPECT_EQ(3u, display_order(store()).size());
+    ASSERT_EQ(1u, store().described(current_description).size());
+    EXPECT_TRUE(store().described(old_description).empty());
+    EXPECT_EQ(3u, store().display_order().size());
 }
 
 // Removing when no listed entry carries the description returns true,
@@ -471,7 +454,7 @@ TEST_F(bcd_edit_test, stale_listed_entry_is_passed_over)
     EXPECT_TRUE(e._find_entry(current_description, found));
     EXPECT_EQ(dovrant, found);
     EXPECT_TRUE(e.add_driver_disabled_boot_entry(current_description));
-    EXPECT_EQ(1u, described(store(), current_description).size());
+    EXPECT_EQ(1u, store().described(current_description).size());
 }
 
 // A provider method that says no ends the operation with false and the code
@@ -507,7 +490,7 @@ TEST_F(bcd_edit_test, refused_methods_give_0x80070780)
             EXPECT_FALSE(e.remove_driver_disabled_boot_entry(old_description));
             EXPECT_TRUE(traced_exit(log, L"bcd_edit::remove_driver_disabled_boot_entry", 0x80070780));
             EXPECT_NE(nullptr, store().find(pellisar));
-            EXPECT_EQ(3u, display_order(store()).size());
+            EXPECT_EQ(3u, store().display_order().size());
         }
     }
 }
@@ -539,7 +522,7 @@ TEST_F(bcd_edit_test, display_order_members)
         SCOPED_TRACE(c.scenario);
         editor& e = open(c.fixture);
         EXPECT_TRUE(c.action(e));
-        EXPECT_EQ(c.expected, display_order(store()));
+        EXPECT_EQ(c.expected, store().display_order());
         EXPECT_EQ(c.written, !provider->changes().empty());
     }
 }

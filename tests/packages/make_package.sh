@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds one sample client package from client.wxs:
-#   make_package.sh OUTPUT ARCH MEMBER PRODUCT_CODE REFUSE AGENT_PROGRAM
-# and gives the "Velmora" service the executable path in the form Windows'
-# own installer writes: quoted, with its argument, as REG_EXPAND_SZ. Wine's
+#   make_package.sh OUTPUT ARCH MEMBER PRODUCT_CODE REFUSE AGENT_PROGRAM [DRIVER]
+# (DRIVER no leaves out the journal driver's service key "zmvf"), and gives
+# the "Velmora" service the executable path in the form Windows' own
+# installer writes: quoted, with its argument, as REG_EXPAND_SZ. Wine's
 # msiexec writes it unquoted, so the package writes ImagePath itself, after
 # the service is registered.
 set -euo pipefail
-output="$1" arch="$2" member="$3" product_code="$4" refuse="$5" agent="$6"
+output="$1" arch="$2" member="$3" product_code="$4" refuse="$5" agent="$6" driver="${7:-yes}"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -15,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 cp "$agent" "$work/agent.exe"
 printf 'Velmora Agent sample, installed from %s (%s).\r\n' "$member" "$arch" >"$work/package.txt"
 (cd "$work" && wixl -a "$arch" -D Arch="$arch" -D Member="$member" -D ProductCode="$product_code" \
-  -D Refuse="$refuse" -o package.msi "$here/client.wxs")
+  -D Refuse="$refuse" -D Driver="$driver" -o package.msi "$here/client.wxs")
 
 # wixl writes "#" as "##"; "#%" is what marks REG_EXPAND_SZ.
 msiinfo export "$work/package.msi" Registry >"$work/Registry.idt"

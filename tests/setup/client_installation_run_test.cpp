@@ -1,9 +1,11 @@
 // install.exe with the sample client packages in its payload, run the way an
-// administrator runs it, installing through Wine's real msiexec. Each kind of
-// Windows plays in a prefix of its own, named after its winecfg setting
-// (client_win10, client_winxp64); the tests of one prefix take turns. Every
-// run gets a temporary folder of its own (TMP and TEMP), where its log and
-// client.msi are written.
+// administrator runs it, installing through Wine's real msiexec, and the
+// fallback boot entry it leaves: in a BCD store answered by the provider
+// double registered in the prefix, or in C:\boot.ini. Each kind of Windows
+// plays in a prefix of its own, named after its winecfg setting
+// (client_win7, client_win10, client_winxp64, client_win2003); the tests of
+// one prefix take turns. Every run gets a temporary folder of its own (TMP
+// and TEMP), where its log and client.msi are written.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -11,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "bcd_server_registration.h"
+#include "bcd_store.h"
 #include "test_support.h"
 #include "varnox/windows/handle.h"
 #include "varnox/windows/process.h"
@@ -23,6 +27,7 @@ using test_support::windows_path_of_unix;
 namespace {
 
 constexpr wchar_t agent_folder[] = L"C:\\Program Files\\Velmora Agent";
+constexpr wchar_t driver_key[] = L"SYSTEM\\CurrentControlSet\\Services\\zmvf";
 constexpr wchar_t volume_class_key[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{71a27cdd-812a-11d0-bec7-08002be2092f}";
 
@@ -40,6 +45,12 @@ std::wstring sample_setup()
 std::wstring refusing_setup()
 {
     return package("refusing_setup.exe");
+}
+
+// install.exe with packages that leave out the journal driver's key.
+std::wstring no_driver_setup()
+{
+    return package("no_driver_setup.exe");
 }
 
 std::wstring environment(const wchar_t* name)
@@ -118,7 +129,8 @@ protected:
         setup_run outcome;
         std::wstring command_line = L"\"" + setup + L"\" " + options;
         if (!answer_box) {
-            const test_support::process_result result = test_support::run_process(command_line, 60000);
+            const test_support::process_result result =
+                test_support::run_process(command_line, 60000, child_environment);
             EXPECT_TRUE(result.started);
             outcome.ended = result.started && !result.timed_out;
             outcome.exit_code = result.exit_code;
@@ -166,12 +178,34 @@ protected:
                "\\msiexec.exe\" /i \"" + to_utf8(package_path()) + "\" " + to_utf8(options) + ")! \r\n";
     }
 
+    // The sample setup, run twice over a BCD store that holds the old entry:
+    // the first run replaces it, the second changes nothing.
+    void replaces_the_bcd_entry();
+    // The same over C:\boot.ini, from before to after.
+    void replaces_the_boot_ini_line(const std::string& before, const std::string& after);
+
     test_support::temp_folder work;
+    // Variables set in the setup's environment (runs without a message box).
+    test_support::environment_changes child_environment;
 
 private:
     std::wstring _setting;
     std::vector<std::pair<std::wstring, std::wstring>> _saved_environment;
     std::vector<std::wstring> _installed;
+};
+
+class client_installation_on_windows_7 : public client_installation_run {
+protected:
+    client_installation_on_windows_7() : client_installation_run(L"win7") {}
+
+    void SetUp() override
+    {
+        client_installation_run::SetUp();
+        // Windows 7 x64 checks its updates first: the stand-in wmic.exe lists them.
+        child_environment.emplace_back(L"PATH", windows_path_of_unix(VARNOX_STAND_IN_WMIC_DIR) + L";" +
+                                                    environment(L"PATH"));
+        child_environment.emplace_back(L"VARNOX_STAND_IN_HOTFIXES", L"KB4490628,KB4474419");
+    }
 };
 
 class client_installation_on_windows_10 : public client_installation_run {
@@ -183,6 +217,129 @@ class client_installation_on_windows_xp_x64 : public client_installation_run {
 protected:
     client_installation_on_windows_xp_x64() : client_installation_run(L"winxp64") {}
 };
+
+class client_installation_on_windows_server_2003 : public client_installation_run {
+protected:
+    client_installation_on_windows_server_2003() : client_installation_run(L"win2003") {}
+};
+
+// The BCD provider double as the prefix's WMI locator server for one test,
+// answering root\WMI from a copy of a fixture store that the setup's
+// environment names; the platform's server is put back at the end.
+class registered_bcd_double {
+public:
+    registered_bcd_double(const wchar_t* fixture, const std::wstring& store_file,
+                          test_support::environment_changes& environment)
+    {
+        EXPECT_EQ(ERROR_SUCCESS, bcd_double::register_server(windows_path_of_unix(VARNOX_BCD_SERVER_DLL)));
+        const std::wstring source = windows_path_of_unix(VARNOX_BCD_FIXTURES) + L"\\" + fixture;
+        EXPECT_TRUE(::CopyFileW(source.c_str(), store_file.c_str(), FALSE));
+        environment.emplace_back(bcd_double::store_variable, store_file);
+    }
+    ~registered_bcd_double() { EXPECT_EQ(ERROR_SUCCESS, bcd_double::unregister_server()); }
+
+    registered_bcd_double(const registered_bcd_double&) = delete;
+    registered_bcd_double& operator=(const registered_bcd_double&) = delete;
+};
+
+constexpr wchar_t boot_ini_path[] = L"C:\\boot.ini";
+constexpr DWORD boot_ini_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+DWORD boot_attributes()
+{
+    return ::GetFileAttributesW(boot_ini_path) & boot_ini_attributes;
+}
+
+// C:\boot.ini with the text and the attributes that Windows gives it, for one test.
+class boot_ini_file {
+public:
+    explicit boot_ini_file(const std::string& text)
+    {
+        remove();
+        test_support::write_file(boot_ini_path, text);
+        // Hidden and system first: Wine takes no further attribute on a read-only file.
+        ::SetFileAttributesW(boot_ini_path, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        ::SetFileAttributesW(boot_ini_path, boot_ini_attributes);
+        EXPECT_EQ(boot_ini_attributes, boot_attributes());
+    }
+    ~boot_ini_file() { remove(); }
+
+    boot_ini_file(const boot_ini_file&) = delete;
+    boot_ini_file& operator=(const boot_ini_file&) = delete;
+
+private:
+    static void remove()
+    {
+        for (const wchar_t* suffix : {L"", L".tmp", L".backup"}) {
+            const std::wstring path = boot_ini_path + std::wstring(suffix);
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(path.c_str());
+        }
+    }
+};
+
+const std::wstring windows7_entry = L"{1cafd2ee-e035-11dd-bbf6-bdebeb67615f}";
+const std::wstring server2008_entry = L"{5e2b4f3a-7c1d-4e8a-9b6f-0a1c2d3e4f50}";
+
+// An element as the store text shows it, to compare elements whole.
+std::wstring text_of(const bcd_double::element& value)
+{
+    bcd_double::bcd_store store;
+    store.objects.push_back(bcd_double::bcd_object{L"{x}", 0, {value}});
+    return store.text();
+}
+
+void client_installation_run::replaces_the_bcd_entry()
+{
+    uninstalled_before_and_after(package("client_x64.msi"));
+    const std::wstring store_file = work.file(L"store.bcd");
+    const registered_bcd_double provider(L"old_entry.bcd", store_file, child_environment);
+    const bcd_double::bcd_object default_entry = bcd_double::bcd_store::read_file(store_file).at(windows7_entry);
+
+    const setup_run first = run(sample_setup(), L"/qn");
+    ASSERT_TRUE(first.ended);
+    EXPECT_EQ(0u, first.exit_code) << first.log;
+    EXPECT_EQ(std::string::npos, first.log.find("|E|")) << first.log;
+    const bcd_double::bcd_store store = bcd_double::bcd_store::read_file(store_file);
+    EXPECT_TRUE(store.described(L"Disable Pellisar Driver").empty());
+    const auto added = store.described(L"Disable Dovrant Driver");
+    ASSERT_EQ(1u, added.size()) << to_utf8(store.text());
+    const bcd_double::bcd_object& entry = *added[0];
+    EXPECT_EQ((std::vector<std::wstring>{windows7_entry, server2008_entry, entry.id}),
+              store.display_order());
+    EXPECT_EQ(L"ZMVF:OFF", entry.at(bcd_double::type_load_options).text);
+    EXPECT_EQ(default_entry.type, entry.type);
+    for (const auto& value : default_entry.elements) {
+        if (value.type == bcd_double::type_description || value.type == bcd_double::type_load_options)
+            continue;
+        const bcd_double::element* copied = entry.find(value.type);
+        ASSERT_NE(nullptr, copied) << to_utf8(bcd_double::element_name_of(value.type));
+        EXPECT_EQ(text_of(value), text_of(*copied));
+    }
+    EXPECT_EQ(entry.elements.size(), default_entry.elements.size() + 1) << "the load options are added";
+
+    const std::string after_first = test_support::read_file(store_file);
+    const setup_run second = run(sample_setup(), L"/qn");
+    ASSERT_TRUE(second.ended);
+    EXPECT_EQ(0u, second.exit_code) << second.log;
+    EXPECT_EQ(after_first, test_support::read_file(store_file));
+}
+
+void client_installation_run::replaces_the_boot_ini_line(const std::string& before, const std::string& after)
+{
+    uninstalled_before_and_after(package("client_x64_2k3.msi"));
+    const boot_ini_file boot_ini(before);
+    for (int run_number = 1; run_number <= 2; ++run_number) {
+        SCOPED_TRACE(run_number == 1 ? "first run" : "second run");
+        const setup_run outcome = run(sample_setup(), L"/qn");
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+        EXPECT_EQ(std::string::npos, outcome.log.find("|E|")) << outcome.log;
+        EXPECT_EQ(after, test_support::read_file(boot_ini_path));
+        EXPECT_EQ(boot_ini_attributes, boot_attributes());
+        EXPECT_FALSE(file_exists(std::wstring(boot_ini_path) + L".tmp"));
+    }
+}
 
 // Sets "UpperFilters" of the volume class for one test, and puts the key back as it was.
 class upper_filters_value {
@@ -220,6 +377,8 @@ private:
 // Windows 10 x64 installs client_x64.msi: the agent's files, the "Velmora"
 // service with its quoted path and the "zmvf" key exist afterwards, the
 // package is deleted, the log shows the installer command, exit code 0.
+// Wine's own WMI has no BCD provider: the fallback boot entry's error is
+// logged at level 1 and the exit code stays.
 TEST_F(client_installation_on_windows_10, installs_client_x64_msi)
 {
     uninstalled_before_and_after(package("client_x64.msi"));
@@ -230,7 +389,12 @@ TEST_F(client_installation_on_windows_10, installs_client_x64_msi)
     EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
     EXPECT_NE(std::string::npos, outcome.log.find("|R|install(280) - The Windows Installer ended with exit code 0. "))
         << outcome.log;
-    EXPECT_EQ(std::string::npos, outcome.log.find("|E|")) << outcome.log;
+    const size_t boot_entry_error = outcome.log.find("|E|install(301) - ");
+    ASSERT_NE(std::string::npos, boot_entry_error) << outcome.log;
+    const std::string error_line = outcome.log.substr(boot_entry_error, outcome.log.find('\n', boot_entry_error) -
+                                                                             boot_entry_error);
+    EXPECT_NE(std::string::npos, error_line.find("(BCDStore) failed. (0x80041002) \r")) << error_line;
+    EXPECT_EQ(std::string::npos, outcome.log.find("|E|install(", boot_entry_error + 1)) << outcome.log;
     EXPECT_FALSE(file_exists(package_path()));
 
     EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\agent.exe"));
@@ -412,4 +576,97 @@ TEST_F(client_installation_on_windows_xp_x64, payload_without_its_package_ends_w
         << outcome.log;
     EXPECT_EQ(std::string::npos, outcome.log.find("install(278)")) << outcome.log;
     EXPECT_FALSE(file_exists(package_path()));
+}
+
+// Windows 7 x64 with the BCD provider double: the old entry goes, exactly one
+// "Disable Dovrant Driver" entry comes, a copy of the default entry with the
+// load options "ZMVF:OFF", last in the display order; exit code 0, and a
+// second run changes nothing.
+TEST_F(client_installation_on_windows_7, replaces_the_bcd_entry)
+{
+    replaces_the_bcd_entry();
+}
+
+// Packages without the journal driver: the store is not touched.
+TEST_F(client_installation_on_windows_7, without_the_driver_the_store_is_not_touched)
+{
+    uninstalled_before_and_after(package("no_driver/client_x64.msi"));
+    // Left by an installation of the full package that was interrupted.
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, driver_key);
+    const std::wstring store_file = work.file(L"store.bcd");
+    const registered_bcd_double provider(L"old_entry.bcd", store_file, child_environment);
+    const std::string before = test_support::read_file(store_file);
+
+    const setup_run outcome = run(no_driver_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+    EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\package.txt")) << "the package is installed";
+    EXPECT_FALSE(key_exists(driver_key));
+    EXPECT_EQ(std::string::npos, outcome.log.find("|E|")) << outcome.log;
+    EXPECT_EQ(before, test_support::read_file(store_file));
+}
+
+// Windows 10 with the BCD provider double: the same as on Windows 7.
+TEST_F(client_installation_on_windows_10, replaces_the_bcd_entry)
+{
+    replaces_the_bcd_entry();
+}
+
+// Windows XP x64 with boot.ini on C:: the old line goes, exactly one
+// "Disable Dovrant Driver" line comes with " /ZMVF:OFF", the attributes stay;
+// a second run changes nothing.
+TEST_F(client_installation_on_windows_xp_x64, replaces_the_boot_ini_line)
+{
+    replaces_the_boot_ini_line(
+        "[boot loader]\r\n"
+        "timeout=30\r\n"
+        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+        "[operating systems]\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Pellisar Driver\" /noexecute=optin /fastdetect /PELLISAR:OFF\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional x64 Edition\" /noexecute=optin /fastdetect\r\n",
+        "[boot loader]\r\n"
+        "timeout=30\r\n"
+        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+        "[operating systems]\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional x64 Edition\" /noexecute=optin /fastdetect\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Dovrant Driver\" /noexecute=optin /fastdetect /ZMVF:OFF\r\n");
+}
+
+// Packages without the journal driver: boot.ini is not touched.
+TEST_F(client_installation_on_windows_xp_x64, without_the_driver_boot_ini_is_not_touched)
+{
+    uninstalled_before_and_after(package("no_driver/client_x64_2k3.msi"));
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, driver_key);
+    const std::string text =
+        "[boot loader]\r\n"
+        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+        "[operating systems]\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Pellisar Driver\" /fastdetect\r\n";
+    const boot_ini_file boot_ini(text);
+
+    const setup_run outcome = run(no_driver_setup(), L"/qn");
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+    EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\package.txt")) << "the package is installed";
+    EXPECT_FALSE(key_exists(driver_key));
+    EXPECT_EQ(text, test_support::read_file(boot_ini_path));
+    EXPECT_EQ(boot_ini_attributes, boot_attributes());
+}
+
+// Windows Server 2003 with a serial console and a second system in boot.ini:
+// the line is copied from the default one, the others stay.
+TEST_F(client_installation_on_windows_server_2003, replaces_the_boot_ini_line)
+{
+    const std::string kept =
+        "[boot loader]\r\n"
+        "timeout=30\r\n"
+        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+        "redirect=COM1\r\n"
+        "redirectbaudrate=115200\r\n"
+        "[operating systems]\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Windows Server 2003, Enterprise\" /noexecute=optout /fastdetect /redirect\r\n"
+        "multi(0)disk(0)rdisk(0)partition(2)\\WINDOWS=\"Windows Server 2003, Standard\" /noexecute=optout /fastdetect\r\n";
+    replaces_the_boot_ini_line(
+        kept + "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Pellisar Driver\" /noexecute=optout /fastdetect /redirect /PELLISAR:OFF\r\n",
+        kept + "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Dovrant Driver\" /noexecute=optout /fastdetect /redirect /ZMVF:OFF\r\n");
 }
