@@ -21,4 +21,18 @@ stop_wine_servers
 # Prepare the template prefix and warm the shared one before ctest starts.
 "$build/wine-run" cmd /c exit </dev/null >/dev/null 2>&1
 
-cd "$build" && ctest --output-on-failure "$@"
+# Under load Wine now and then fails to start a program at all (no output,
+# a few hundredths of a second). A failed test runs once more; every test
+# that needed it is named at the end, so a test that really flickers shows.
+cd "$build" || exit 1
+log="$build/Testing/run-ctest.log"
+mkdir -p "$build/Testing"
+ctest --output-on-failure --repeat until-pass:2 "$@" 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+again=$(sed -n -E 's/^ *([0-9]+\/[0-9]+ )?Test +#[0-9]+: ([^ ]+) \.*\*\*\*(Failed|Exception|Timeout|Not Run).*/\2/p' "$log" | sort -u)
+if [ -n "$again" ]; then
+  echo
+  echo "Tests that failed once and were run again:"
+  echo "$again" | sed 's/^/  /'
+fi
+exit "$status"
