@@ -67,6 +67,12 @@ struct file_handle_traits {
     static void close(pointer value) noexcept { ::CloseHandle(value); }
 };
 
+struct find_handle_traits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer value) noexcept { ::FindClose(value); }
+};
+
 struct hkey_traits {
     using pointer = HKEY;
     static pointer invalid() noexcept { return nullptr; }
@@ -95,6 +101,8 @@ struct sc_handle_traits {
 using unique_handle = unique_any<handle_traits>;
 // Files: INVALID_HANDLE_VALUE when invalid.
 using unique_hfile = unique_any<file_handle_traits>;
+// Folder listings of FindFirstFileW.
+using unique_hfind = unique_any<find_handle_traits>;
 using unique_hkey = unique_any<hkey_traits>;
 using unique_hmodule = unique_any<hmodule_traits>;
 using unique_hglobal = unique_any<hglobal_traits>;
