@@ -1,5 +1,6 @@
 #include "varnox/common/log.h"
 
+#include "varnox/common/archive_file.h"
 #include "varnox/windows/code_page.h"
 #include "varnox/windows/handle.h"
 
@@ -32,9 +33,52 @@ void debugger_output(const wchar_t* text)
     ::OutputDebugStringW(text);
 }
 
-bool file_exists(const std::wstring& path)
+// Whether an open file is a file of its own: not a link, nor one of several
+// names of a file.
+bool is_plain_file(HANDLE file)
 {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return ::GetFileInformationByHandle(file, &information) &&
+           (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+           information.nNumberOfLinks <= 1;
+}
+
+// The log file for appending, never what a link planted at its name leads
+// to (the temporary folder of a run as LocalSystem is C:\Windows\Temp, where
+// anyone may create names): such a link is removed as a link and a new file
+// takes the name. Invalid when that cannot be done.
+windows::unique_hfile open_log_file(const std::wstring& path)
+{
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    constexpr DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    for (const DWORD disposition : {static_cast<DWORD>(OPEN_ALWAYS), static_cast<DWORD>(CREATE_NEW)}) {
+        windows::unique_hfile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, share,
+                                                 nullptr, disposition, flags, nullptr));
+        if (!file || is_plain_file(file.get()))
+            return file;
+        file.reset();
+        archive::removed found = archive::removed::nothing;
+        if (archive::remove_entry(path, found) != 0)
+            break;
+    }
+    return windows::unique_hfile();
+}
+
+// Removes what stands at path as it is (a link goes as a link); true when
+// nothing is left there.
+bool remove_name(const std::wstring& path)
+{
+    archive::removed found = archive::removed::nothing;
+    return archive::remove_entry(path, found) == 0;
+}
+
+// Renames from to to, replacing to; true also when there is no from.
+bool move_name(const std::wstring& from, const std::wstring& to)
+{
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // UTF-8 with every line feed written as carriage return and line feed.
@@ -190,9 +234,7 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
 
     LARGE_INTEGER size = {};
     {
-        windows::unique_hfile file(::CreateFileW(_path.c_str(), FILE_APPEND_DATA,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        windows::unique_hfile file = open_log_file(_path);
         if (!file)
             return;
         DWORD written = 0;
@@ -205,22 +247,20 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
 }
 
 // Stops at the first deletion or rename that fails; the file is still too
-// big then, so the next write tries again.
+// big then, so the next write tries again. Deletions and renames act on the
+// names themselves: a link planted as a numbered file goes as a link.
 void logger::_rotate(const std::wstring& log_path)
 {
-    const DWORD move_flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
     for (int i = max_files - 2; i >= 1; --i) {
         const std::wstring from = log_path + format_wstring(L".%d", i);
         const std::wstring to = log_path + format_wstring(L".%d", i + 1);
-        if (file_exists(to) && !::DeleteFileW(to.c_str()))
-            return;
-        if (file_exists(from) && !::MoveFileExW(from.c_str(), to.c_str(), move_flags))
+        if (!remove_name(to) || !move_name(from, to))
             return;
     }
     const std::wstring newest = log_path + L".1";
-    if (file_exists(newest) && !::DeleteFileW(newest.c_str()))
+    if (!remove_name(newest))
         return;
-    ::MoveFileExW(log_path.c_str(), newest.c_str(), move_flags);
+    move_name(log_path, newest);
 }
 
 logger& the_logger()
