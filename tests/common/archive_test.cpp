@@ -613,6 +613,38 @@ TEST(archive, opens_small_archives_followed_by_long_trailing_bytes)
     }
 }
 
+// An end record that stands further back than the reader looks, behind
+// appended data, and an archive without one, are each said plainly in the
+// log before the failed opening.
+TEST(archive, says_why_no_end_record_was_found)
+{
+    const struct {
+        const char* scenario;
+        std::string bytes;
+        const char* explained;
+    } cases[] = {
+        {"70,000 bytes after the end record", archive_bytes("python.zip") + std::string(70000, 'x'),
+         "archive(311) - The archive's end record stands 70022 bytes before the end of the file, and at most 65557 "
+         "may follow it: too much data (a signature, for instance) was appended after the archive \r\n"},
+        {"cut short", archive_bytes("cut_short.zip"),
+         "archive(312) - The archive has no end record: it is cut short or is no zip archive \r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        temp_folder folder;
+        captured_log log;
+        EXPECT_FALSE(open_unzip(embed(folder, c.bytes, real_offset), real_offset));
+        EXPECT_TRUE(log.has(c.explained)) << log.text();
+        EXPECT_TRUE(log.has("archive(310) - ")) << log.text();
+    }
+    // The longest zip comment's worth of appended bytes is still read.
+    temp_folder folder;
+    captured_log log;
+    EXPECT_TRUE(open_unzip(embed(folder, archive_bytes("python.zip") + std::string(65535, 'x'), real_offset),
+                           real_offset));
+    EXPECT_FALSE(log.has("archive(")) << log.text();
+}
+
 // python.zip in a test folder of its own, with an empty target folder and
 // the path where readme.txt goes, for planting things there.
 struct planting_ground {
