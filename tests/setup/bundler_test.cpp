@@ -324,3 +324,61 @@ TEST(make_setup, build_time_setup_is_usable)
     EXPECT_EQ(install::job::upgrade, install::choose_job(*archive));
     EXPECT_TRUE(archive->contains("notes.txt"));
 }
+
+// The native make_setup, which made the build's setup above, and this
+// Windows one make the same bytes from the same installer and members.
+TEST(make_setup, windows_and_native_bundlers_make_the_same_file)
+{
+    temp_folder folder;
+    const std::wstring output = folder.file(L"setup.exe");
+    const std::string bundled = VARNOX_BUNDLED_DIR;
+    ASSERT_EQ(0u, make_setup(L"--installer " + quoted(windows_path_of_unix(VARNOX_INSTALL_EXE)) + L" --output " +
+                             quoted(output) + L" --member " + quoted(windows_path_of_unix(bundled + "/upgrade.cmd")) +
+                             L" --member " + quoted(windows_path_of_unix(bundled + "/notes.txt"))));
+    const std::string windows_made = read_file(output);
+    const std::string native_made = read_file(windows_path_of_unix(VARNOX_BUILT_SETUP));
+    ASSERT_GT(native_made.size(), 0x100004u);
+    EXPECT_EQ(native_made.size(), windows_made.size());
+    EXPECT_TRUE(native_made == windows_made) << "the two bundlers' files differ";
+}
+
+// The Windows make_setup checks a setup with the same code as the native
+// one: the build's setup passes with its members and job, a file without a
+// payload fails.
+TEST(make_setup, verify_checks_a_setup_as_install_exe_reads_it)
+{
+    temp_folder folder;
+    const outcome good = make_setup_reporting(folder, L"--verify " + quoted(windows_path_of_unix(VARNOX_BUILT_SETUP)));
+    EXPECT_EQ(0u, good.exit_code) << good.errors;
+    for (const char* expected : {"archive: opens in place, 2 members\n", "  upgrade.cmd\n", "  notes.txt\n",
+                                 "job: upgrade (upgrade.cmd)\n", "signature: none\n", "good: 0 problems\n"})
+        EXPECT_NE(std::string::npos, good.errors.find(expected)) << expected << "\n" << good.errors;
+    const outcome bad = make_setup_reporting(folder, L"--verify " + quoted(windows_path_of_unix(VARNOX_INSTALL_EXE)));
+    EXPECT_EQ(1u, bad.exit_code) << bad.errors;
+    EXPECT_NE(std::string::npos, bad.errors.find("problem: install.exe finds no payload")) << bad.errors;
+}
+
+// The Windows make_setup asks Windows (WinVerifyTrust) about a signature:
+// the build's signed setup matches its signature, the same file with a byte
+// of its payload region changed no longer does and fails the check. (Wine
+// trusts the self-signed test certificate, Windows would not: the signer's
+// trust is not what this pins.)
+TEST(make_setup, verify_tells_a_signed_setup_from_one_changed_after_signing)
+{
+    temp_folder folder;
+    const std::wstring signed_setup = windows_path_of_unix(VARNOX_SIGNED_SETUP);
+    const outcome intact = make_setup_reporting(folder, L"--verify " + quoted(signed_setup));
+    EXPECT_NE(std::string::npos, intact.errors.find("certificate table: at offset ")) << intact.errors;
+    EXPECT_NE(std::string::npos, intact.errors.find("signature: ")) << intact.errors;
+    EXPECT_EQ(std::string::npos, intact.errors.find("no longer matches")) << intact.errors;
+
+    std::string bytes = read_file(signed_setup);
+    ASSERT_GT(bytes.size(), 0x100001u);
+    bytes[0x100000] = static_cast<char>(bytes[0x100000] ^ 1);
+    write_file(folder.file(L"changed.exe"), bytes);
+    const outcome changed = make_setup_reporting(folder, L"--verify " + quoted(folder.file(L"changed.exe")));
+    EXPECT_EQ(1u, changed.exit_code) << changed.errors;
+    EXPECT_NE(std::string::npos,
+              changed.errors.find("signature: no longer matches the file: the file was changed after it was signed\n"))
+        << changed.errors;
+}
