@@ -301,6 +301,7 @@ TEST(archive, unreadable_payload_gives_an_empty_handle_and_logs_310)
         {"corrupt central directory", read_file(fixture("corrupt_central_directory.zip"))},
         {"payload cut short", read_file(fixture("cut_short.zip"))},
         {"a local header and nothing else", std::string("PK\3\4") + std::string(4000, 'x')},
+        {"an entry whose extra field runs past the directory", read_file(fixture("extra_beyond_directory.zip"))},
     };
     for (const auto& c : cases) {
         for (const std::uint32_t offset : offsets) {

@@ -81,7 +81,8 @@ std::optional<std::uint64_t> archive_end_of(const varnox::archive::archive_file&
     unsigned char length[2] = {};
     if (file.read_at(offset + *record + 20, length, 2) != 2)
         return std::nullopt;
-    return offset + *record + 22 + (length[0] | (length[1] << 8));
+    // The reader does not hold a comment to its length; neither does this.
+    return std::min<std::uint64_t>(offset + *record + 22 + (length[0] | (length[1] << 8)), limit);
 }
 
 void check_placement(const varnox::archive::archive_file& file, setup_report& report)
