@@ -22,6 +22,7 @@ target_compile_definitions(boost_headers INTERFACE BOOST_ALL_NO_LIB)
 # file layer and stand-ins.
 set(VARNOX_NATIVE_SOURCES
   "${PROJECT_SOURCE_DIR}/includes/varnox/common/archive.cpp"
+  "${PROJECT_SOURCE_DIR}/includes/varnox/common/archive_file_common.cpp"
   "${PROJECT_SOURCE_DIR}/includes/varnox/common/archive_file_posix.cpp"
   "${PROJECT_SOURCE_DIR}/includes/varnox/common/exception.cpp"
   "${PROJECT_SOURCE_DIR}/includes/varnox/common/log.cpp"

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "native_support.h"
+#include "unsafe_name_rows.h"
 
 using native_test::exists;
 using native_test::fixture;
@@ -249,21 +249,6 @@ std::string setup_of(const std::string& payload)
     return image + std::string(offset - image.size(), '\0') + payload;
 }
 
-struct unsafe_row {
-    std::string index;
-    std::string shown;
-};
-
-std::vector<unsafe_row> unsafe_rows()
-{
-    std::ifstream listing(fixture("unsafe_names.txt"));
-    std::vector<unsafe_row> rows;
-    std::string line;
-    while (std::getline(listing, line))
-        rows.push_back({line.substr(0, 2), line.substr(3)});
-    return rows;
-}
-
 } // namespace
 
 // Each payload of the archive tests' corpus that install.exe could not use
@@ -296,7 +281,7 @@ TEST(make_setup_verify, reports_each_damaged_payload_of_the_corpus)
          "file, and at most 65557 may follow it: too much data (a signature, for instance) was appended after "
          "the archive\n"},
     };
-    for (const unsafe_row& unsafe : unsafe_rows()) {
+    for (const unsafe_row& unsafe : unsafe_rows(VARNOX_ARCHIVE_FIXTURES)) {
         const bool escaped = unsafe.shown.find('\\') != std::string::npos;
         rows.push_back({"unsafe name " + unsafe.index + " " + unsafe.shown,
                         setup_of(read_file(fixture("unsafe_" + unsafe.index + ".zip"))),

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "job_choice.h"
 #include "payload_locator.h"
 #include "test_support.h"
+#include "unsafe_name_rows.h"
 #include "varnox/common/archive.h"
 #include "varnox/windows/handle.h"
 
@@ -105,23 +105,6 @@ outcome make_setup_reporting(const temp_folder& folder, const std::wstring& argu
         if (c != '\r')
             result.errors += c;
     return result;
-}
-
-// The unsafe-name table that the archive tests read: one archive per row,
-// its name as Python escapes it.
-struct unsafe_row {
-    std::string index;
-    std::string shown;
-};
-
-std::vector<unsafe_row> unsafe_rows()
-{
-    std::ifstream listing(std::string(VARNOX_ARCHIVE_FIXTURES) + "/unsafe_names.txt");
-    std::vector<unsafe_row> rows;
-    std::string line;
-    while (std::getline(listing, line))
-        rows.push_back({line.substr(0, 2), line.substr(3)});
-    return rows;
 }
 
 } // namespace
@@ -242,7 +225,7 @@ TEST(make_setup, refuses_payloads_install_exe_cannot_use)
 // refused with the member's name, for every row of the archive tests' table.
 TEST(make_setup, refuses_a_ready_zip_with_an_unsafe_member_name)
 {
-    const std::vector<unsafe_row> rows = unsafe_rows();
+    const std::vector<unsafe_row> rows = unsafe_rows(VARNOX_ARCHIVE_FIXTURES);
     ASSERT_FALSE(rows.empty());
     temp_folder folder;
     write_file(folder.file(L"install.exe"), image_of(4096));

@@ -161,24 +161,8 @@ file_error target_file::create(const std::wstring& path, target_file& created)
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return ::GetLastError();
-    created._file = std::move(file);
-    created._path = path;
-    created._written = 0;
-    created._buffer.clear();
-    created._buffer.reserve(buffer_size);
+    created._adopt(std::move(file), path);
     return 0;
-}
-
-file_error target_file::write(std::uint64_t offset, const void* data, std::size_t count)
-{
-    if (!_file || offset != _written)
-        return ERROR_INVALID_PARAMETER;
-    // The inflater hands over 32 KiB at a time; the disk gets fewer, larger
-    // writes.
-    const char* bytes = static_cast<const char*>(data);
-    _buffer.insert(_buffer.end(), bytes, bytes + count);
-    _written += count;
-    return _buffer.size() >= buffer_size ? _flush() : 0;
 }
 
 file_error target_file::_flush()

@@ -76,6 +76,8 @@ public:
 private:
     static constexpr std::size_t buffer_size = 1u << 20;
 
+    // Takes the newly made file at path over.
+    void _adopt(file_owner file, const std::wstring& path);
     file_error _flush();
 
     file_owner _file;
@@ -125,8 +127,11 @@ file_error move_replacing(const std::wstring& from, const std::wstring& to);
 #ifdef _WIN32
 // ERROR_REPARSE_POINT_ENCOUNTERED, which older SDK headers lack.
 constexpr file_error error_link_in_the_way = 4395;
+// ERROR_INVALID_PARAMETER.
+constexpr file_error error_invalid_argument = 87;
 #else
 constexpr file_error error_link_in_the_way = ELOOP;
+constexpr file_error error_invalid_argument = EINVAL;
 #endif
 
 // Creates relative's folders (separated by "/" or "\") below root, which
