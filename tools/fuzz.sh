@@ -18,7 +18,7 @@ targets=("$@")
 
 cmake --build "$build" --target $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null || exit 1
 mkdir -p "$work/findings"
-printf '%-18s %10s %8s %8s %8s %9s\n' target executions coverage features corpus findings
+printf '%-18s %10s %8s %8s %9s\n' target executions edges corpus findings
 total_findings=0
 for target in "${targets[@]}"; do
   program="$build/tests/fuzz/fuzz_$target"
@@ -32,7 +32,7 @@ for target in "${targets[@]}"; do
     -print_final_stats=1 -artifact_prefix="$work/findings/$target-" "$grown" "$corpus/$target" >"$log" 2>&1
   # The committed corpus becomes the smallest set with the same coverage.
   # Edges, not hit counts, decide what stays: the corpus stays small.
-  "$program" -merge=1 -use_counters=0 "$merged" "$corpus/$target" "$grown" >>"$log" 2>&1
+  "$program" -merge=1 -use_counters=0 "$merged" "$corpus/$target" "$grown" >"$log.merge" 2>&1
   if [ -n "$(ls -A "$merged")" ]; then
     # Inputs of earlier findings stay as the regression tests they are.
     cp "$corpus/$target"/finding_* "$merged"/ 2>/dev/null || true
@@ -43,10 +43,9 @@ for target in "${targets[@]}"; do
   findings=$((after - before))
   total_findings=$((total_findings + findings))
   executions=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$')
-  final=$(grep -E '^#[0-9]+.*cov: ' "$log" | grep -v MERGE | tail -n 1)
-  coverage=$(echo "$final" | grep -o 'cov: [0-9]*' | grep -o '[0-9]*')
-  features=$(echo "$final" | grep -o 'ft: [0-9]*' | grep -o '[0-9]*')
-  printf '%-18s %10s %8s %8s %8s %9s\n' "$target" "${executions:-?}" "${coverage:-?}" "${features:-?}" \
+  # The coverage edges that the kept corpus reaches.
+  edges=$(grep -o '[0-9]* new coverage edges' "$log.merge" | tail -n 1 | grep -o '^[0-9]*')
+  printf '%-18s %10s %8s %8s %9s\n' "$target" "${executions:-?}" "${edges:-?}" \
     "$(ls "$corpus/$target" | wc -l)" "$findings"
 done
 echo "findings: $total_findings (in $work/findings)"
