@@ -168,7 +168,7 @@ TEST_F(make_setup_signing, verify_reports_an_untrusted_signer_and_a_changed_file
         std::vector<const char*> expected;
     } cases[] = {
         {"self-signed, no trust given", std::string::npos, false,
-         {"signature: matches the file, but its signer is not trusted\n", "  Error: self-signed certificate\n",
+         {"signature: matches the file, but its signer is not trusted\n", "  why: self-signed certificate\n",
           "bad: 1 problem\n"}},
         {"member data changed", member_data + 10, true,
          {"signature: no longer matches the file: the file was changed after it was signed\n",

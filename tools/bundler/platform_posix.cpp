@@ -56,15 +56,19 @@ std::string one_line(const std::string& output)
     return joined;
 }
 
-// What a verification's output says went wrong: its first "Error:" line.
+// Why a verification refused: the reason after "Error: " (osslsigncode 2.9)
+// or "Verify error: " (2.5), else its whole output on one line.
 std::string error_lines(const std::string& output)
 {
     std::istringstream lines(output);
     std::string line;
     while (std::getline(lines, line)) {
         line = one_line(line);
-        if (line.compare(0, 6, "Error:") == 0)
-            return line;
+        for (const char* label : {"Verify error: ", "Error: "}) {
+            const size_t at = line.find(label);
+            if (at != std::string::npos && (at == 0 || std::strcmp(label, "Verify error: ") == 0))
+                return "why: " + line.substr(at + std::strlen(label));
+        }
     }
     return one_line(output);
 }
