@@ -308,21 +308,35 @@ TEST(make_setup, build_time_setup_is_usable)
     EXPECT_TRUE(archive->contains("notes.txt"));
 }
 
-// The native make_setup, which made the build's setup above, and this
-// Windows one make the same bytes from the same installer and members.
+// The native make_setup, which made the build's setups, and this Windows one
+// make the same bytes from the same installer and members, named one by one
+// or found in a folder.
 TEST(make_setup, windows_and_native_bundlers_make_the_same_file)
 {
-    temp_folder folder;
-    const std::wstring output = folder.file(L"setup.exe");
     const std::string bundled = VARNOX_BUNDLED_DIR;
-    ASSERT_EQ(0u, make_setup(L"--installer " + quoted(windows_path_of_unix(VARNOX_INSTALL_EXE)) + L" --output " +
-                             quoted(output) + L" --member " + quoted(windows_path_of_unix(bundled + "/upgrade.cmd")) +
-                             L" --member " + quoted(windows_path_of_unix(bundled + "/notes.txt"))));
-    const std::string windows_made = read_file(output);
-    const std::string native_made = read_file(windows_path_of_unix(VARNOX_BUILT_SETUP));
-    ASSERT_GT(native_made.size(), 0x100004u);
-    EXPECT_EQ(native_made.size(), windows_made.size());
-    EXPECT_TRUE(native_made == windows_made) << "the two bundlers' files differ";
+    const struct {
+        const char* scenario;
+        std::wstring members;
+        std::string native_made;
+    } cases[] = {
+        {"member list",
+         L" --member " + quoted(windows_path_of_unix(bundled + "/upgrade.cmd")) + L" --member " +
+             quoted(windows_path_of_unix(bundled + "/notes.txt")),
+         VARNOX_BUILT_SETUP},
+        {"folder", L" --folder " + quoted(fixture("tree")), bundled + "/folder_setup.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        temp_folder folder;
+        const std::wstring output = folder.file(L"setup.exe");
+        ASSERT_EQ(0u, make_setup(L"--installer " + quoted(windows_path_of_unix(VARNOX_INSTALL_EXE)) + L" --output " +
+                                 quoted(output) + c.members));
+        const std::string windows_made = read_file(output);
+        const std::string native_made = read_file(windows_path_of_unix(c.native_made));
+        ASSERT_GT(native_made.size(), 0x100004u);
+        EXPECT_EQ(native_made.size(), windows_made.size());
+        EXPECT_TRUE(native_made == windows_made) << "the two bundlers' files differ";
+    }
 }
 
 // The Windows make_setup checks a setup with the same code as the native
