@@ -2,6 +2,10 @@
 // signed files and over the archive tests' corpus of damaged payloads.
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +22,8 @@ using native_test::read_file;
 using native_test::run;
 using native_test::scratch_folder;
 using native_test::write_file;
+
+extern char** environ;
 
 namespace {
 
@@ -236,6 +242,79 @@ TEST_F(make_setup_signing, refuses_what_it_cannot_sign)
         EXPECT_FALSE(exists(setup));
         EXPECT_FALSE(exists(setup + ".unsigned"));
     }
+}
+
+namespace {
+
+// The time-stamp authority of time_stamp_server.py with a certificate of its
+// own, listening on the loopback interface for the rest of the scope.
+class time_stamp_authority {
+public:
+    time_stamp_authority()
+    {
+        const program_run made = run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                      folder.file("tsa.key"), "-out", certificate(), "-days", "30", "-subj",
+                                      "/CN=Velmora Test Time Stamps", "-addext",
+                                      "extendedKeyUsage=critical,timeStamping"});
+        EXPECT_EQ(0, made.exit_code) << made.output;
+        write_file(folder.file("serial"), "01\n");
+        write_file(folder.file("tsa.cnf"), "[ tsa ]\ndefault_tsa = authority\n[ authority ]\nserial = ./serial\n"
+                                           "signer_cert = ./tsa.pem\nsigner_key = ./tsa.key\n"
+                                           "signer_digest = sha256\ndefault_policy = 1.3.6.1.4.1.55555.1\n"
+                                           "digests = sha1, sha256\naccuracy = secs:1\n");
+        std::vector<char*> argv = {const_cast<char*>("python3"), const_cast<char*>(VARNOX_TIME_STAMP_SERVER),
+                                   const_cast<char*>(folder.path().c_str()), nullptr};
+        if (::posix_spawnp(&_server, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            _server = 0;
+        for (int wait = 0; wait < 200 && !exists(folder.file("port")); ++wait)
+            ::usleep(50000);
+        url = "http://127.0.0.1:" + read_file(folder.file("port")) + "/";
+    }
+    ~time_stamp_authority()
+    {
+        write_file(folder.file("stop"), "");
+        int status = 0;
+        if (_server > 0)
+            ::waitpid(_server, &status, 0);
+    }
+    time_stamp_authority(const time_stamp_authority&) = delete;
+    time_stamp_authority& operator=(const time_stamp_authority&) = delete;
+
+    std::string certificate() const { return folder.file("tsa.pem"); }
+
+    scratch_folder folder;
+    std::string url;
+
+private:
+    pid_t _server = 0;
+};
+
+} // namespace
+
+// With --timestamp the signature carries a time stamp of the server: the
+// tool verifies the server's countersignature, and --verify, trusting both
+// certificates, finds the signature valid.
+TEST_F(make_setup_signing, time_stamps_the_signature)
+{
+    const time_stamp_authority authority;
+    ASSERT_NE("http://127.0.0.1:/", authority.url) << "the time-stamp server did not start";
+    const std::string trusted = work.file("trusted.pem");
+    write_file(trusted, read_file(material->certificate) + read_file(authority.certificate()));
+
+    const std::string setup = work.file("setup.exe");
+    std::vector<std::string> arguments = signed_bundle(setup);
+    arguments.insert(arguments.end(), {"--timestamp", authority.url});
+    const program_run made = make_setup(arguments);
+    ASSERT_EQ(0, made.exit_code) << made.output;
+
+    const program_run checked =
+        run({"osslsigncode", "verify", "-in", setup, "-CAfile", trusted, "-TSA-CAfile", trusted});
+    EXPECT_EQ(0, checked.exit_code) << checked.output;
+    EXPECT_NE(std::string::npos, checked.output.find("Timestamp Server Signature verification: ok")) << checked.output;
+    const program_run verified = make_setup({"--verify", setup, "--ca", trusted});
+    EXPECT_EQ(0, verified.exit_code) << verified.output;
+    EXPECT_NE(std::string::npos, verified.output.find("signature: valid: it matches the file and its signer is trusted\n"))
+        << verified.output;
 }
 
 namespace {
