@@ -1,41 +1,17 @@
+// The log's own logic; the few platform calls it makes are in log_win32.cpp
+// and, for the native build, log_posix.cpp.
 #include "varnox/common/log.h"
-
-#include "varnox/windows/code_page.h"
-#include "varnox/windows/handle.h"
-
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
 
+#include "varnox/common/last_error.h"
+#include "varnox/common/log_platform.h"
+#include "varnox/windows/code_page.h"
+
 namespace varnox {
 
 namespace {
-
-// Callers log between a failed call and the reading of its error (the runner,
-// the registry and the boot editors report through the last error), so a log
-// call puts the thread's last error back as it found it.
-class last_error_kept {
-public:
-    last_error_kept() : _error(::GetLastError()) {}
-    ~last_error_kept() { ::SetLastError(_error); }
-
-    last_error_kept(const last_error_kept&) = delete;
-    last_error_kept& operator=(const last_error_kept&) = delete;
-
-private:
-    DWORD _error;
-};
-
-void debugger_output(const wchar_t* text)
-{
-    ::OutputDebugStringW(text);
-}
-
-bool file_exists(const std::wstring& path)
-{
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // UTF-8 with every line feed written as carriage return and line feed.
 std::string to_utf8_crlf(const std::wstring& text)
@@ -52,25 +28,6 @@ std::string to_utf8_crlf(const std::wstring& text)
 
 } // namespace
 
-std::wstring vformat_wstring(const wchar_t* format, va_list args)
-{
-    if (format == nullptr)
-        return std::wstring();
-    va_list counting;
-    va_copy(counting, args);
-    const int length = ::_vscwprintf(format, counting);
-    va_end(counting);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    va_list filling;
-    va_copy(filling, args);
-    const int written = ::_vsnwprintf(&text[0], text.size(), format, filling);
-    va_end(filling);
-    text.resize(written < 0 ? 0 : static_cast<size_t>(written));
-    return text;
-}
-
 std::wstring format_wstring(const wchar_t* format, ...)
 {
     va_list args;
@@ -80,7 +37,7 @@ std::wstring format_wstring(const wchar_t* format, ...)
     return text;
 }
 
-logger::logger(std::wstring name) : level(2), _name(std::move(name)), _debug_output(&debugger_output)
+logger::logger(std::wstring name) : level(2), _name(std::move(name)), _debug_output(&log_platform::debugger_output)
 {
 }
 
@@ -107,7 +64,7 @@ std::wstring logger::path()
 void logger::set_debug_output(debug_output_function output)
 {
     windows::auto_lock hold(_lock);
-    _debug_output = output ? output : &debugger_output;
+    _debug_output = output ? output : &log_platform::debugger_output;
 }
 
 wchar_t logger::level_letter(int message_level)
@@ -138,18 +95,17 @@ void logger::write(int message_level, const wchar_t* format, va_list args) noexc
 
 void logger::_build_header(int message_level)
 {
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    const unsigned thread_id = ::GetCurrentThreadId();
+    const log_platform::clock_reading now = log_platform::local_time();
+    const unsigned thread_id = log_platform::thread_id();
     const wchar_t letter = level_letter(message_level);
     if (_name.empty()) {
-        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) |%c|", now.wYear,
-                                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                 now.wMilliseconds, thread_id, letter);
+        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) |%c|", now.year,
+                                 now.month, now.day, now.hour, now.minute, now.second,
+                                 now.millisecond, thread_id, letter);
     } else {
-        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) (%s) |%c|", now.wYear,
-                                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                 now.wMilliseconds, thread_id, _name.c_str(), letter);
+        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) (%s) |%c|", now.year,
+                                 now.month, now.day, now.hour, now.minute, now.second,
+                                 now.millisecond, thread_id, _name.c_str(), letter);
     }
 }
 
@@ -188,19 +144,10 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
         text += L'\n';
     const std::string bytes = to_utf8_crlf(text);
 
-    LARGE_INTEGER size = {};
-    {
-        windows::unique_hfile file(::CreateFileW(_path.c_str(), FILE_APPEND_DATA,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file)
-            return;
-        DWORD written = 0;
-        ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        if (!::GetFileSizeEx(file.get(), &size))
-            return;
-    }
-    if (static_cast<std::uint64_t>(size.QuadPart) >= max_size)
+    std::uint64_t size = 0;
+    if (!log_platform::append_to_file(_path, bytes, size))
+        return;
+    if (size >= max_size)
         _rotate(_path);
 }
 
@@ -208,19 +155,21 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
 // big then, so the next write tries again.
 void logger::_rotate(const std::wstring& log_path)
 {
-    const DWORD move_flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+    using log_platform::delete_file;
+    using log_platform::file_exists;
+    using log_platform::move_file;
     for (int i = max_files - 2; i >= 1; --i) {
         const std::wstring from = log_path + format_wstring(L".%d", i);
         const std::wstring to = log_path + format_wstring(L".%d", i + 1);
-        if (file_exists(to) && !::DeleteFileW(to.c_str()))
+        if (file_exists(to) && !delete_file(to))
             return;
-        if (file_exists(from) && !::MoveFileExW(from.c_str(), to.c_str(), move_flags))
+        if (file_exists(from) && !move_file(from, to))
             return;
     }
     const std::wstring newest = log_path + L".1";
-    if (file_exists(newest) && !::DeleteFileW(newest.c_str()))
+    if (file_exists(newest) && !delete_file(newest))
         return;
-    ::MoveFileExW(log_path.c_str(), newest.c_str(), move_flags);
+    move_file(log_path, newest);
 }
 
 logger& the_logger()
