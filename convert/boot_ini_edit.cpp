@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "convert/boot_ini_text.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/text_file.h"
 
@@ -17,9 +18,6 @@ const wchar_t log_source[] = L"convert/boot_ini_edit";
 constexpr int line_unreadable_log = 61;
 constexpr int line_not_utf8_log = 64;
 constexpr int line_backup_not_restored_log = 118;
-
-const wchar_t driver_option[] = L" /ZMVF:OFF";
-const wchar_t line_end_blanks[] = L" \t\f\v\n\r";
 
 // Whether a file of that name may exist: only a name that is certainly not
 // there counts as missing.
@@ -42,34 +40,6 @@ std::wstring read_profile(const wchar_t* section, const std::wstring& key, const
         }
     }
     return std::wstring();
-}
-
-// The default line's switches with the driver option once, at the end. A "/"
-// inside the quoted name belongs to the name; a value without switches gives
-// the option alone, so the added line shows two blanks after the name.
-std::wstring driver_disabled_switches(const std::wstring& value)
-{
-    size_t search_from = 0;
-    if (!value.empty() && value[0] == L'"') {
-        const size_t closing = value.find(L'"', 1);
-        search_from = closing == std::wstring::npos ? value.size() : closing + 1;
-    }
-    const size_t first_switch = value.find(L'/', search_from);
-    // The leading blank lets an option that is the first switch go too.
-    std::wstring switches = first_switch == std::wstring::npos ? std::wstring() : L" " + value.substr(first_switch);
-    for (size_t found; (found = switches.find(driver_option)) != std::wstring::npos;)
-        switches.erase(found, std::wcslen(driver_option));
-    if (!switches.empty() && switches[0] == L' ')
-        switches.erase(0, 1);
-    return switches + driver_option;
-}
-
-std::wstring trimmed(const std::wstring& text)
-{
-    const size_t first = text.find_first_not_of(line_end_blanks);
-    if (first == std::wstring::npos)
-        return std::wstring();
-    return text.substr(first, text.find_last_not_of(line_end_blanks) - first + 1);
 }
 
 // Clears the read-only attribute for the replacement and gives boot.ini the
@@ -141,10 +111,7 @@ bool boot_ini_edit::add_driver_disabled_entry(std::wstring description)
     if (default_value.empty())
         return false;
 
-    const std::wstring line = varnox::format_wstring(L"%s=\"%s\" %s", default_key.c_str(), description.c_str(),
-                                                     driver_disabled_switches(default_value).c_str());
-    text.erase(text.find_last_not_of(line_end_blanks) + 1);
-    return _replace(text + L"\n" + line + L"\n");
+    return _replace(text_with_line_added(text, driver_disabled_line(default_key, description, default_value)));
 }
 
 bool boot_ini_edit::remove_driver_disabled_entry(std::wstring description)
@@ -156,18 +123,7 @@ bool boot_ini_edit::remove_driver_disabled_entry(std::wstring description)
         return true;
 
     attribute_keeper attributes(_boot_ini_path);
-    std::wstring kept;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of(L"\r\n", start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        const std::wstring line = trimmed(text.substr(start, end - start));
-        if (!line.empty() && line.find(description) == std::wstring::npos)
-            kept += line + L"\n";
-        start = end + 1;
-    }
-    return _replace(kept);
+    return _replace(text_without_lines_containing(text, description));
 }
 
 // False for a missing file; a file that is there but cannot be read whole, or

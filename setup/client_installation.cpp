@@ -2,8 +2,6 @@
 
 #include <cwchar>
 
-#include <boost/filesystem/path.hpp>
-
 #include "fallback_boot_entry.h"
 #include "install.h"
 #include "message_ids.h"
@@ -17,31 +15,8 @@ namespace install {
 
 namespace {
 
-constexpr WORD architecture_itanium = 6;
-constexpr WORD architecture_x64 = 9;
-
 // The installer runs without a practical time limit: 2^32 - 1 seconds.
 constexpr std::uint64_t installer_time_limit = 0xFFFFFFFFull;
-
-constexpr client_package client_x64 = {"client_x64.msi", log_line_extract_client_x64,
-                                       L"Can't extract client_x64.msi file!"};
-constexpr client_package client_x86 = {"client_x86.msi", log_line_extract_client_x86,
-                                       L"Can't extract client_x86.msi file!"};
-constexpr client_package client_x64_2k3 = {"client_x64_2k3.msi", log_line_extract_client_x64_2k3,
-                                           L"Can't extract client_x64_2k3.msi file!"};
-constexpr client_package client_x86_2k3 = {"client_x86_2k3.msi", log_line_extract_client_x86_2k3,
-                                           L"Can't extract client_x86_2k3.msi file!"};
-
-bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& end)
-{
-    return !end.empty() && text.size() >= end.size() &&
-           _wcsicmp(text.c_str() + (text.size() - end.size()), end.c_str()) == 0;
-}
-
-bool is_blank(wchar_t c)
-{
-    return c == L' ' || c == L'\t';
-}
 
 // True when no file is left at path; otherwise error holds why.
 bool delete_package(const std::wstring& path, DWORD& error)
@@ -85,15 +60,8 @@ int report_installer_exit_code(DWORD exit_code)
 
 const client_package* client_package_for(const varnox::windows::operating_system& os)
 {
-    const DWORD major = os.version_info.dwMajorVersion;
-    const DWORD minor = os.version_info.dwMinorVersion;
-    const WORD architecture = os.system_info.wProcessorArchitecture;
-    const bool is_64bit_os = architecture == architecture_x64 || architecture == architecture_itanium;
-    if (major >= 6)
-        return is_64bit_os ? &client_x64 : &client_x86;
-    if (major == 5 && minor >= 2)
-        return is_64bit_os ? &client_x64_2k3 : &client_x86_2k3;
-    return nullptr;
+    return client_package_for(os.version_info.dwMajorVersion, os.version_info.dwMinorVersion,
+                              os.system_info.wProcessorArchitecture);
 }
 
 bool lists_conflicting_volume_filter(const std::vector<std::wstring>& filters)
@@ -118,28 +86,6 @@ bool has_conflicting_volume_filter()
     for (std::size_t index = 0; index < filters->item_count(); ++index)
         names.push_back(filters->item(index).value_or(std::wstring()));
     return lists_conflicting_volume_filter(names);
-}
-
-std::wstring installer_options(const std::wstring& command_line, const std::wstring& executable_path)
-{
-    if (!command_line.empty() && command_line[0] == L'"') {
-        const std::size_t closing = command_line.find(L'"', 1);
-        return closing == std::wstring::npos ? std::wstring() : command_line.substr(closing + 1);
-    }
-    // Windows tries the words of an unquoted command line one by one until
-    // they name a program, so a path may hold blanks. The full file name is
-    // looked for first: a folder on the way may end in the bare name.
-    const boost::filesystem::path executable(executable_path);
-    for (const std::wstring& name : {executable.filename().wstring(), executable.stem().wstring()}) {
-        for (std::size_t end = 0; end <= command_line.size(); ++end) {
-            if (end < command_line.size() && !is_blank(command_line[end]))
-                continue;
-            if (ends_with_ignoring_case(command_line.substr(0, end), name))
-                return command_line.substr(end);
-        }
-    }
-    const std::size_t first_blank = command_line.find_first_of(L" \t");
-    return first_blank == std::wstring::npos ? std::wstring() : command_line.substr(first_blank);
 }
 
 std::wstring installer_command(const std::wstring& system_folder, const std::wstring& package_path,

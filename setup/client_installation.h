@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "client_package.h"
+#include "installer_options.h"
 #include "messages.h"
 #include "varnox/common/archive.h"
 #include "varnox/windows/operating_system.h"
@@ -25,10 +27,6 @@ constexpr wchar_t package_file_name[] = L"client.msi";
 // Fixed message numbers of the client installation's log entries.
 constexpr int log_line_stale_package_not_deleted = 232;
 constexpr int log_line_package_path_not_ansi = 235;
-constexpr int log_line_extract_client_x64 = 237;
-constexpr int log_line_extract_client_x86 = 244;
-constexpr int log_line_extract_client_x64_2k3 = 253;
-constexpr int log_line_extract_client_x86_2k3 = 260;
 constexpr int log_line_partial_package_not_deleted = 262;
 constexpr int log_line_installer_command = 278;
 constexpr int log_line_installer_exit_code = 280;
@@ -36,16 +34,7 @@ constexpr int log_line_restart_needed = 282;
 constexpr int log_line_installer_failed = 284;
 constexpr int log_line_package_not_deleted = 290;
 
-// A client package in the payload and the log entry of its failed extraction.
-struct client_package {
-    const char* member;
-    int log_line;
-    const wchar_t* extraction_failed;
-};
-
-// The package for this Windows: "client_x64.msi" or "client_x86.msi" from
-// 6.0 on, "client_x64_2k3.msi" or "client_x86_2k3.msi" on 5.2, by whether
-// Windows is 64-bit (x64 or Itanium); null before 5.2.
+// The package for this Windows (client_package.h has the table).
 const client_package* client_package_for(const varnox::windows::operating_system& os);
 
 // Whether a list of filter drivers names the conflicting one, in any letter case.
@@ -55,14 +44,6 @@ bool lists_conflicting_volume_filter(const std::vector<std::wstring>& filters);
 // filter driver. A key or value that cannot be read, or a value of another
 // type, names none.
 bool has_conflicting_volume_filter();
-
-// The setup program's own options, passed on to the Windows Installer
-// verbatim: the command line after the program's path. A quoted path ends
-// at its closing quote; an unquoted one at the first blank before which the
-// text ends in the executable's file name (or else its name without the
-// extension), the way Windows finds the program; failing both, at the first
-// blank.
-std::wstring installer_options(const std::wstring& command_line, const std::wstring& executable_path);
 
 // "<system folder>\msiexec.exe" /i "<package>" <options>
 std::wstring installer_command(const std::wstring& system_folder, const std::wstring& package_path,

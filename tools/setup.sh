@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine and the test tools from Debian's packages,
-# and fetches the third-party sources that Debian ships only as source packages.
+# Installs the cross toolchain, the native toolchain (clang with its sanitizer
+# and fuzzer runtime), the signing tools, Wine and the test tools from Debian's
+# packages, and fetches the third-party sources that Debian ships only as
+# source packages.
 # Safe to run again: nothing is downloaded twice.
 set -euo pipefail
 
@@ -20,6 +22,8 @@ packages=(
   libboost-dev googletest
   zip unzip python3 time patch
   locales
+  clang libclang-rt-14-dev
+  osslsigncode openssl
 )
 
 need_update=0

@@ -301,6 +301,7 @@ TEST(archive, unreadable_payload_gives_an_empty_handle_and_logs_310)
         {"corrupt central directory", read_file(fixture("corrupt_central_directory.zip"))},
         {"payload cut short", read_file(fixture("cut_short.zip"))},
         {"a local header and nothing else", std::string("PK\3\4") + std::string(4000, 'x')},
+        {"an entry whose extra field runs past the directory", read_file(fixture("extra_beyond_directory.zip"))},
     };
     for (const auto& c : cases) {
         for (const std::uint32_t offset : offsets) {
@@ -611,6 +612,38 @@ TEST(archive, opens_small_archives_followed_by_long_trailing_bytes)
             EXPECT_EQ(tree_files().at("readme.txt").substr(0, 100), read_file(folder.file(L"readme.txt")));
         }
     }
+}
+
+// An end record that stands further back than the reader looks, behind
+// appended data, and an archive without one, are each said plainly in the
+// log before the failed opening.
+TEST(archive, says_why_no_end_record_was_found)
+{
+    const struct {
+        const char* scenario;
+        std::string bytes;
+        const char* explained;
+    } cases[] = {
+        {"70,000 bytes after the end record", archive_bytes("python.zip") + std::string(70000, 'x'),
+         "archive(311) - The archive's end record stands 70022 bytes before the end of the file, and at most 65557 "
+         "may follow it: too much data (a signature, for instance) was appended after the archive \r\n"},
+        {"cut short", archive_bytes("cut_short.zip"),
+         "archive(312) - The archive has no end record: it is cut short or is no zip archive \r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        temp_folder folder;
+        captured_log log;
+        EXPECT_FALSE(open_unzip(embed(folder, c.bytes, real_offset), real_offset));
+        EXPECT_TRUE(log.has(c.explained)) << log.text();
+        EXPECT_TRUE(log.has("archive(310) - ")) << log.text();
+    }
+    // The longest zip comment's worth of appended bytes is still read.
+    temp_folder folder;
+    captured_log log;
+    EXPECT_TRUE(open_unzip(embed(folder, archive_bytes("python.zip") + std::string(65535, 'x'), real_offset),
+                           real_offset));
+    EXPECT_FALSE(log.has("archive(")) << log.text();
 }
 
 // python.zip in a test folder of its own, with an empty target folder and

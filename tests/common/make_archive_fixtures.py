@@ -268,6 +268,12 @@ hand_made(os.path.join(out, "stat_fails.zip"), good + broken,
           [central_header(b"good.txt", zlib.crc32(good_data), len(good_data), len(good_data), 0),
            central_header(b"broken.txt", 0, 0xFFFFFFFF, 0xFFFFFFFF, broken_at, extra=b"\x01\x00\x00\x00")])
 
+# A directory entry that claims an extra field longer than the directory
+# itself (with Zip64-sized sizes, which make the reader look into it).
+claimed = bytearray(central_header(b"good.txt", zlib.crc32(good_data), 0xFFFFFFFF, 0xFFFFFFFF, 0))
+struct.pack_into("<H", claimed, 30, 0xFFFF)
+hand_made(os.path.join(out, "extra_beyond_directory.zip"), good, [bytes(claimed)])
+
 # Archive bombs by overlap. Many directory entries that share one local
 # header and its deflated data:
 inflated = b"\0" * (1 << 20)

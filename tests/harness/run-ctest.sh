@@ -2,7 +2,7 @@
 # Runs ctest in a build tree and stops every Wine server of its prefixes
 # afterwards, whatever the outcome.
 set -u
-build="$1"
+build="$(cd "$1" && pwd)"
 shift
 
 stop_wine_servers() {

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "job_choice.h"
 #include "payload_locator.h"
 #include "test_support.h"
+#include "unsafe_name_rows.h"
 #include "varnox/common/archive.h"
 #include "varnox/windows/handle.h"
 
@@ -105,23 +105,6 @@ outcome make_setup_reporting(const temp_folder& folder, const std::wstring& argu
         if (c != '\r')
             result.errors += c;
     return result;
-}
-
-// The unsafe-name table that the archive tests read: one archive per row,
-// its name as Python escapes it.
-struct unsafe_row {
-    std::string index;
-    std::string shown;
-};
-
-std::vector<unsafe_row> unsafe_rows()
-{
-    std::ifstream listing(std::string(VARNOX_ARCHIVE_FIXTURES) + "/unsafe_names.txt");
-    std::vector<unsafe_row> rows;
-    std::string line;
-    while (std::getline(listing, line))
-        rows.push_back({line.substr(0, 2), line.substr(3)});
-    return rows;
 }
 
 } // namespace
@@ -242,7 +225,7 @@ TEST(make_setup, refuses_payloads_install_exe_cannot_use)
 // refused with the member's name, for every row of the archive tests' table.
 TEST(make_setup, refuses_a_ready_zip_with_an_unsafe_member_name)
 {
-    const std::vector<unsafe_row> rows = unsafe_rows();
+    const std::vector<unsafe_row> rows = unsafe_rows(VARNOX_ARCHIVE_FIXTURES);
     ASSERT_FALSE(rows.empty());
     temp_folder folder;
     write_file(folder.file(L"install.exe"), image_of(4096));
@@ -323,4 +306,76 @@ TEST(make_setup, build_time_setup_is_usable)
     ASSERT_TRUE(archive);
     EXPECT_EQ(install::job::upgrade, install::choose_job(*archive));
     EXPECT_TRUE(archive->contains("notes.txt"));
+}
+
+// The native make_setup, which made the build's setups, and this Windows one
+// make the same bytes from the same installer and members, named one by one
+// or found in a folder.
+TEST(make_setup, windows_and_native_bundlers_make_the_same_file)
+{
+    const std::string bundled = VARNOX_BUNDLED_DIR;
+    const struct {
+        const char* scenario;
+        std::wstring members;
+        std::string native_made;
+    } cases[] = {
+        {"member list",
+         L" --member " + quoted(windows_path_of_unix(bundled + "/upgrade.cmd")) + L" --member " +
+             quoted(windows_path_of_unix(bundled + "/notes.txt")),
+         VARNOX_BUILT_SETUP},
+        {"folder", L" --folder " + quoted(fixture("tree")), bundled + "/folder_setup.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        temp_folder folder;
+        const std::wstring output = folder.file(L"setup.exe");
+        ASSERT_EQ(0u, make_setup(L"--installer " + quoted(windows_path_of_unix(VARNOX_INSTALL_EXE)) + L" --output " +
+                                 quoted(output) + c.members));
+        const std::string windows_made = read_file(output);
+        const std::string native_made = read_file(windows_path_of_unix(c.native_made));
+        ASSERT_GT(native_made.size(), 0x100004u);
+        EXPECT_EQ(native_made.size(), windows_made.size());
+        EXPECT_TRUE(native_made == windows_made) << "the two bundlers' files differ";
+    }
+}
+
+// The Windows make_setup checks a setup with the same code as the native
+// one: the build's setup passes with its members and job, a file without a
+// payload fails.
+TEST(make_setup, verify_checks_a_setup_as_install_exe_reads_it)
+{
+    temp_folder folder;
+    const outcome good = make_setup_reporting(folder, L"--verify " + quoted(windows_path_of_unix(VARNOX_BUILT_SETUP)));
+    EXPECT_EQ(0u, good.exit_code) << good.errors;
+    for (const char* expected : {"archive: opens in place, 2 members\n", "  upgrade.cmd\n", "  notes.txt\n",
+                                 "job: upgrade (upgrade.cmd)\n", "signature: none\n", "good: 0 problems\n"})
+        EXPECT_NE(std::string::npos, good.errors.find(expected)) << expected << "\n" << good.errors;
+    const outcome bad = make_setup_reporting(folder, L"--verify " + quoted(windows_path_of_unix(VARNOX_INSTALL_EXE)));
+    EXPECT_EQ(1u, bad.exit_code) << bad.errors;
+    EXPECT_NE(std::string::npos, bad.errors.find("problem: install.exe finds no payload")) << bad.errors;
+}
+
+// The Windows make_setup asks Windows (WinVerifyTrust) about a signature:
+// the build's signed setup matches its signature, the same file with a byte
+// of its payload region changed no longer does and fails the check. (Wine
+// trusts the self-signed test certificate, Windows would not: the signer's
+// trust is not what this pins.)
+TEST(make_setup, verify_tells_a_signed_setup_from_one_changed_after_signing)
+{
+    temp_folder folder;
+    const std::wstring signed_setup = windows_path_of_unix(VARNOX_SIGNED_SETUP);
+    const outcome intact = make_setup_reporting(folder, L"--verify " + quoted(signed_setup));
+    EXPECT_NE(std::string::npos, intact.errors.find("certificate table: at offset ")) << intact.errors;
+    EXPECT_NE(std::string::npos, intact.errors.find("signature: ")) << intact.errors;
+    EXPECT_EQ(std::string::npos, intact.errors.find("no longer matches")) << intact.errors;
+
+    std::string bytes = read_file(signed_setup);
+    ASSERT_GT(bytes.size(), 0x100001u);
+    bytes[0x100000] = static_cast<char>(bytes[0x100000] ^ 1);
+    write_file(folder.file(L"changed.exe"), bytes);
+    const outcome changed = make_setup_reporting(folder, L"--verify " + quoted(folder.file(L"changed.exe")));
+    EXPECT_EQ(1u, changed.exit_code) << changed.errors;
+    EXPECT_NE(std::string::npos,
+              changed.errors.find("signature: no longer matches the file: the file was changed after it was signed\n"))
+        << changed.errors;
 }

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,33 @@ std::wstring package(const char* name)
 std::wstring sample_setup()
 {
     return package("sample_setup.exe");
+}
+
+// The same setup signed after its payload was appended: its certificate
+// table follows the archive.
+std::wstring signed_sample_setup()
+{
+    return package("signed_sample_setup.exe");
+}
+
+// Whether the image's security directory names a certificate table.
+bool carries_certificate_table(const std::wstring& path)
+{
+    const std::string image = test_support::read_file(path);
+    if (image.size() < 0x40)
+        return false;
+    std::uint32_t pe = 0;
+    std::memcpy(&pe, &image[0x3C], 4);
+    std::uint16_t magic = 0;
+    if (pe + 24 + 2 > image.size())
+        return false;
+    std::memcpy(&magic, &image[pe + 24], 2);
+    const std::size_t entry = pe + 24 + (magic == 0x20B ? 112 : 96) + 4 * 8;
+    std::uint32_t table[2] = {};
+    if (entry + 8 > image.size())
+        return false;
+    std::memcpy(table, &image[entry], 8);
+    return table[0] != 0 && table[1] != 0 && std::uint64_t(table[0]) + table[1] == image.size();
 }
 
 // install.exe with only the refusing package, stored as "client_x64.msi".
@@ -108,6 +137,9 @@ protected:
         for (const auto& saved : _saved_environment)
             ::SetEnvironmentVariableW(saved.first.c_str(), saved.second.c_str());
     }
+
+    // One installation of client_x64.msi from the setup, checked throughout.
+    void installs_client_x64_msi_from(const std::wstring& setup);
 
     // Uninstalls the sample package now (left by an interrupted run) and at the end of the test.
     void uninstalled_before_and_after(const std::wstring& package_path)
@@ -374,15 +406,25 @@ private:
 
 } // namespace
 
-// Windows 10 x64 installs client_x64.msi: the agent's files, the "Velmora"
-// service with its quoted path and the "zmvf" key exist afterwards, the
-// package is deleted, the log shows the installer command, exit code 0.
-// Wine's own WMI has no BCD provider: the fallback boot entry's error is
-// logged at level 1 and the exit code stays.
+// Windows 10 x64 installs client_x64.msi, from the unsigned setup and from
+// the signed one alike: the agent's files, the "Velmora" service with its
+// quoted path and the "zmvf" key exist afterwards, the package is deleted,
+// the log shows the installer command, exit code 0. Wine's own WMI has no
+// BCD provider: the fallback boot entry's error is logged at level 1 and the
+// exit code stays.
 TEST_F(client_installation_on_windows_10, installs_client_x64_msi)
 {
+    ASSERT_TRUE(carries_certificate_table(signed_sample_setup()));
+    for (const std::wstring& setup : {sample_setup(), signed_sample_setup()}) {
+        SCOPED_TRACE(to_utf8(setup));
+        installs_client_x64_msi_from(setup);
+    }
+}
+
+void client_installation_run::installs_client_x64_msi_from(const std::wstring& setup)
+{
     uninstalled_before_and_after(package("client_x64.msi"));
-    const setup_run outcome = run(sample_setup(), L"/qn");
+    const setup_run outcome = run(setup, L"/qn");
     ASSERT_TRUE(outcome.ended);
     EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
     EXPECT_TRUE(outcome.windows.empty()) << to_utf8(outcome.windows.front());
@@ -549,19 +591,23 @@ TEST_F(client_installation_on_windows_10, package_held_open_after_installation_k
     EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\package.txt"));
 }
 
-// Windows XP x64 installs client_x64_2k3.msi.
+// Windows XP x64 installs client_x64_2k3.msi, from the unsigned and from the
+// signed setup.
 TEST_F(client_installation_on_windows_xp_x64, installs_client_x64_2k3_msi)
 {
-    uninstalled_before_and_after(package("client_x64_2k3.msi"));
-    const setup_run outcome = run(sample_setup(), L"/qn");
-    ASSERT_TRUE(outcome.ended);
-    EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
-    EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
-    EXPECT_EQ("Velmora Agent sample, installed from client_x64_2k3.msi (x64).\r\n",
-              test_support::read_file(std::wstring(agent_folder) + L"\\package.txt"));
-    EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\zmvf"));
-    EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\Velmora"));
-    EXPECT_FALSE(file_exists(package_path()));
+    for (const std::wstring& setup : {sample_setup(), signed_sample_setup()}) {
+        SCOPED_TRACE(to_utf8(setup));
+        uninstalled_before_and_after(package("client_x64_2k3.msi"));
+        const setup_run outcome = run(setup, L"/qn");
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+        EXPECT_NE(std::string::npos, outcome.log.find(installer_command_entry(L" /qn"))) << outcome.log;
+        EXPECT_EQ("Velmora Agent sample, installed from client_x64_2k3.msi (x64).\r\n",
+                  test_support::read_file(std::wstring(agent_folder) + L"\\package.txt"));
+        EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\zmvf"));
+        EXPECT_TRUE(key_exists(L"SYSTEM\\CurrentControlSet\\Services\\Velmora"));
+        EXPECT_FALSE(file_exists(package_path()));
+    }
 }
 
 // A payload without the package for Windows 5.2 ends with exit code 2 and the

@@ -4,6 +4,7 @@
 
 #include "message_texts.h"
 #include "messages.h"
+#include "running_process.h"
 #include "test_support.h"
 #include "varnox/windows/handle.h"
 
@@ -93,21 +94,6 @@ helper_result run_window_helper(DWORD process_id, const std::wstring& press)
     return result;
 }
 
-// The value of "name=" in the helper's output; "text" runs to the end.
-std::string field(const std::string& output, const std::string& name)
-{
-    const std::string key = name + "=";
-    size_t start = output.compare(0, key.size(), key) == 0 ? 0 : output.find("\n" + key);
-    if (start == std::string::npos)
-        return "<missing>";
-    start += start == 0 ? key.size() : key.size() + 1;
-    if (name != "text")
-        return output.substr(start, output.find('\n', start) - start);
-    std::string text = output.substr(start);
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
 
 std::string table_text(UINT id)
 {
@@ -159,9 +145,9 @@ TEST(VARNOX_BOX_SUITE, shows_the_texts_and_returns_the_pressed_button)
 
         const helper_result helper = run_window_helper(probe.id, c.press);
         EXPECT_EQ(0u, helper.exit_code) << helper.output;
-        EXPECT_EQ(c.caption, field(helper.output, "caption"));
-        EXPECT_EQ(c.text, field(helper.output, "text"));
-        EXPECT_EQ(c.buttons, field(helper.output, "buttons"));
+        EXPECT_EQ(c.caption, test_support::helper_field(helper.output, "caption"));
+        EXPECT_EQ(c.text, test_support::helper_field(helper.output, "text"));
+        EXPECT_EQ(c.buttons, test_support::helper_field(helper.output, "buttons"));
 
         if (::WaitForSingleObject(probe.process.get(), 20000) != WAIT_OBJECT_0) {
             ::TerminateProcess(probe.process.get(), 255);
@@ -200,7 +186,7 @@ TEST(VARNOX_BOX_SUITE, only_the_prerequisite_style_is_topmost)
         ASSERT_TRUE(probe.process);
         const helper_result helper = run_window_helper(probe.id, L"ok");
         ASSERT_EQ(0u, helper.exit_code) << helper.output;
-        const std::string topmost = field(helper.output, "topmost");
+        const std::string topmost = test_support::helper_field(helper.output, "topmost");
         if (std::string(c.topmost) == "1" && topmost == "0" && running_under_wine())
             wine_left_out_topmost = true;
         else

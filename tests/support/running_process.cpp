@@ -43,10 +43,7 @@ DWORD running_process::exit_code() const
     return code;
 }
 
-namespace {
-
-// The value of "name=" in the helper's output; "text" runs to the end.
-std::string field(const std::string& output, const std::string& name)
+std::string helper_field(const std::string& output, const std::string& name)
 {
     const std::string key = name + "=";
     std::size_t start = output.compare(0, key.size(), key) == 0 ? 0 : output.find("\n" + key);
@@ -60,8 +57,6 @@ std::string field(const std::string& output, const std::string& name)
         text.pop_back();
     return text;
 }
-
-} // namespace
 
 answered_box answer_box(const std::string& window_helper, DWORD process_id, const std::wstring& press,
                         DWORD timeout_ms)
@@ -110,9 +105,9 @@ answered_box answer_box(const std::string& window_helper, DWORD process_id, cons
     }
     box.shown = box.output.compare(0, 8, "caption=") == 0;
     box.answered = exit_code == 0;
-    box.caption = field(box.output, "caption");
-    box.buttons = field(box.output, "buttons");
-    box.text = field(box.output, "text");
+    box.caption = helper_field(box.output, "caption");
+    box.buttons = helper_field(box.output, "buttons");
+    box.text = helper_field(box.output, "text");
     return box;
 }
 

@@ -32,6 +32,10 @@ private:
     DWORD _id = 0;
 };
 
+// The value of "name=" in the window helper's output ("caption", "text",
+// "buttons", "topmost"); "text" runs to the end. Empty when it is missing.
+std::string helper_field(const std::string& output, const std::string& name);
+
 // What the window helper read from a message box it answered.
 struct answered_box {
     bool shown = false;

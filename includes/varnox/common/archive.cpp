@@ -1,13 +1,8 @@
 #include "varnox/common/archive.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cwchar>
 #include <limits>
-
-#include <boost/filesystem/operations.hpp>
-#include <boost/filesystem/path.hpp>
 
 #include "varnox/common/log.h"
 #include "varnox/windows/code_page.h"
@@ -167,6 +162,33 @@ std::optional<std::wstring> member_name_text(const std::string& stored, mz_uint1
     return windows::from_code_page_exact(stored, (bit_flags & utf8_flag) ? CP_UTF8 : CP_ACP);
 }
 
+std::optional<std::uint64_t> find_end_record(const archive_file& file, std::uint64_t base_offset,
+                                             std::uint64_t size)
+{
+    constexpr std::uint64_t record_size = 22;
+    constexpr std::size_t block_size = 64 * 1024;
+    if (size < record_size)
+        return std::nullopt;
+    std::vector<unsigned char> block(block_size + 3);
+    // Blocks from the end backwards; each overlaps the next by three bytes so
+    // that no signature falls between two.
+    std::uint64_t end = size - record_size + 4;
+    while (end >= 4) {
+        const std::uint64_t start = end > block_size ? end - block_size : 0;
+        const std::size_t count = static_cast<std::size_t>(end - start);
+        if (file.read_at(base_offset + start, block.data(), count) != count)
+            return std::nullopt;
+        for (std::size_t at = count - 4 + 1; at-- > 0;) {
+            if (block[at] == 'P' && block[at + 1] == 'K' && block[at + 2] == 5 && block[at + 3] == 6)
+                return start + at;
+        }
+        if (start == 0)
+            break;
+        end = start + 3;
+    }
+    return std::nullopt;
+}
+
 std::wstring printable_member_name(const std::wstring& name)
 {
     std::wstring printable(name);
@@ -192,8 +214,29 @@ unzip_base::unzip_base(archive_file* stream, std::uint32_t base_offset)
             return;
         }
         mz_zip_reader_end(&_reader);
+    } else if (archive_size > 0 && _stream) {
+        _explain_missing_end_record(archive_size);
     }
     raise(L"varnox::archive::unzip_base::unzip_base", line_initialize_failed, L"Failed to initialize archive.");
+}
+
+void unzip_base::_explain_missing_end_record(std::uint64_t archive_size) const
+{
+    // The reader looks for the end record only near the end of the file; say
+    // plainly when it stands further back, behind appended data.
+    if (mz_zip_get_last_error(&_reader) != MZ_ZIP_FAILED_FINDING_CENTRAL_DIR)
+        return;
+    const std::optional<std::uint64_t> record = find_end_record(*_stream, _base_offset, archive_size);
+    if (!record) {
+        VARNOX_LOG(1, log_source, log_line_end_record_missing, L"%s",
+                   L"The archive has no end record: it is cut short or is no zip archive");
+        return;
+    }
+    VARNOX_LOG(1, log_source, log_line_end_record_too_far,
+               L"The archive's end record stands %llu bytes before the end of the file, and at most %llu may "
+               L"follow it: too much data (a signature, for instance) was appended after the archive",
+               static_cast<unsigned long long>(archive_size - *record),
+               static_cast<unsigned long long>(end_record_search_reach));
 }
 
 unzip_base::~unzip_base()
@@ -250,6 +293,36 @@ bool unzip_base::contains(const std::string& name) const
     return mz_zip_reader_locate_file(&_reader, name.c_str(), nullptr, 0) >= 0;
 }
 
+std::vector<unzip_base::member_entry> unzip_base::members() const
+{
+    std::vector<member_entry> entries;
+    if (!_initialised)
+        return entries;
+    const mz_uint count = mz_zip_reader_get_num_files(&_reader);
+    entries.reserve(count);
+    for (mz_uint index = 0; index < count; ++index) {
+        member_entry entry{index, false, stored_member_name(_reader, index), 0, 0, 0, false};
+        mz_zip_archive_file_stat stat;
+        if (mz_zip_reader_file_stat(&_reader, index, &stat)) {
+            entry.readable = stat.m_is_supported != 0;
+            entry.bit_flags = stat.m_bit_flag;
+            entry.size = stat.m_uncomp_size;
+            entry.packed_size = stat.m_comp_size;
+            entry.folder = stat.m_is_directory != 0;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool unzip_base::member_data_match(std::uint32_t index) const
+{
+    if (!_initialised)
+        return false;
+    const auto discard = [](void*, mz_uint64, const void*, size_t count) -> size_t { return count; };
+    return mz_zip_reader_extract_to_callback(&_reader, index, discard, nullptr, 0) != MZ_FALSE;
+}
+
 bool unzip_base::_write_member(mz_uint index, std::int64_t time, const std::wstring& target)
 {
     member_sink sink;
@@ -287,7 +360,7 @@ bool unzip_base::_extract(const std::string& name, const std::string& target)
                    shown(windows::from_code_page(target, CP_ACP)).c_str());
         return false;
     }
-    const std::wstring folder = boost::filesystem::path(*path).parent_path().wstring();
+    const std::wstring folder = parent_folder(*path);
     if (const file_error error = create_folder_chain(folder)) {
         log_folder_error(log_line_extract_folder, folder, error);
         return false;
@@ -395,13 +468,13 @@ bool unzip_base::_extract_all(const std::wstring& folder, std::vector<std::wstri
         const std::wstring member_folder = is_folder ? *name : folder_part(*name);
         if (const file_error error = create_folders_below(folder, member_folder)) {
             log_folder_error(log_line_extract_all_folder,
-                             folder.empty() ? member_folder : folder + L"\\" + member_folder, error);
+                             folder.empty() ? member_folder : folder + path_separator + member_folder, error);
             return false;
         }
         if (is_folder)
             continue;
 
-        const std::wstring target = folder.empty() ? *name : folder + L"\\" + *name;
+        const std::wstring target = folder.empty() ? member_path(*name) : folder + path_separator + member_path(*name);
         files.push_back(target);
         if (!remove_old_target(target))
             return false;
@@ -416,10 +489,19 @@ bool unzip_base::_extract_all(const std::wstring& folder, std::vector<std::wstri
 std::shared_ptr<unzip> open_unzip(const std::wstring& path, std::uint32_t offset)
 {
     try {
-        const boost::filesystem::path file(path);
-        if (!boost::filesystem::exists(file))
+        std::uint64_t size = 0;
+        file_error error = 0;
+        switch (probe_entry(path, size, error)) {
+        case entry_kind::missing:
             return nullptr;
-        if (boost::filesystem::file_size(file) <= offset)
+        case entry_kind::other:
+            // A folder, or a path whose size cannot be read.
+            VARNOX_LOG(1, log_source, log_line_open_unknown, L"%s", L"Unknown exception");
+            return nullptr;
+        case entry_kind::file:
+            break;
+        }
+        if (size <= offset)
             return nullptr;
         std::shared_ptr<archive_file> stream = archive_file::open(path);
         if (!stream)

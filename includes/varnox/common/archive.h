@@ -54,10 +54,26 @@ public:
     bool extract(const std::string& name, const std::string& target) override;
     bool extract_all(const std::wstring& folder, std::vector<std::wstring>& files) override;
 
+    // A member's directory entry, for a check of the archive as a whole.
+    struct member_entry {
+        std::uint32_t index;
+        bool readable;     // false when the reader cannot read the entry
+        std::string name;  // as stored, whole
+        std::uint16_t bit_flags;
+        std::uint64_t size;
+        std::uint64_t packed_size;
+        bool folder;
+    };
+    std::vector<member_entry> members() const;
+    // Inflates a file member without writing it anywhere, with the reader's
+    // own checks of its size and CRC-32: true when its data are whole.
+    bool member_data_match(std::uint32_t index) const;
+
 private:
     friend std::shared_ptr<unzip> open_unzip(const std::wstring& path, std::uint32_t offset);
 
     static size_t _read(void* opaque, mz_uint64 offset, void* buffer, size_t count);
+    void _explain_missing_end_record(std::uint64_t archive_size) const;
     bool _extract(const std::string& name, const std::string& target);
     bool _extract_all(const std::wstring& folder, std::vector<std::wstring>& files);
     bool _members_overlap();
@@ -87,12 +103,25 @@ std::string stored_member_name(mz_zip_archive& reader, mz_uint index);
 // valid text in that encoding.
 std::optional<std::wstring> member_name_text(const std::string& stored, mz_uint16 bit_flags);
 
+// How many bytes may follow the archive's end record: its comment's greatest
+// length. The reader looks for the record no further back than that.
+constexpr std::uint64_t end_record_search_reach = 0xFFFF + 22;
+
+// Where the end-of-central-directory record of the archive that takes the
+// first size bytes of file at base_offset begins, relative to base_offset:
+// the last signature with room for the record, however far back. Empty when
+// there is none.
+std::optional<std::uint64_t> find_end_record(const archive_file& file, std::uint64_t base_offset,
+                                             std::uint64_t size);
+
 // A name made fit for a log line or a message: control characters as "?".
 std::wstring printable_member_name(const std::wstring& name);
 
 // Fixed numbers of the log entries and raised messages of this unit.
 constexpr wchar_t log_source[] = L"varnox/common/archive";
 constexpr int log_line_open_failed = 310;
+constexpr int log_line_end_record_too_far = 311;
+constexpr int log_line_end_record_missing = 312;
 constexpr int log_line_open_unknown = 314;
 constexpr int log_line_extract_folder = 362;
 constexpr int log_line_target_not_ansi = 363;

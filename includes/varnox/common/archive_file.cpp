@@ -33,6 +33,32 @@ std::wstring parent_of(const std::wstring& path)
 
 bool is_missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// FILETIME counts 100 ns ticks since 1601.
+constexpr std::uint64_t ticks_per_second = 10000000u;
+constexpr std::uint64_t unix_epoch_ticks = 116444736000000000u;
+
+file_error list_below(const std::wstring& folder, const std::wstring& prefix, std::vector<std::wstring>& files)
+{
+    WIN32_FIND_DATAW found{};
+    windows::unique_hfind search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search)
+        return ::GetLastError();
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const bool folder_entry = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!folder_entry) {
+            files.push_back(prefix + name);
+        } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (const file_error error = list_below(folder + L"\\" + name, prefix + name + L"/", files))
+                return error;
+        }
+    } while (::FindNextFileW(search.get(), &found));
+    const DWORD error = ::GetLastError();
+    return error == ERROR_NO_MORE_FILES ? 0 : error;
+}
+
 } // namespace
 
 std::shared_ptr<archive_file> archive_file::open(const std::wstring& path)
@@ -44,6 +70,17 @@ std::shared_ptr<archive_file> archive_file::open(const std::wstring& path)
     if (!file)
         return nullptr;
     return std::shared_ptr<archive_file>(new archive_file(std::move(file)));
+}
+
+std::int64_t archive_file::modification_time() const
+{
+    FILETIME written{};
+    if (!::GetFileTime(_file.get(), nullptr, nullptr, &written))
+        return -1;
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    if (ticks < unix_epoch_ticks)
+        return -1;
+    return static_cast<std::int64_t>((ticks - unix_epoch_ticks) / ticks_per_second);
 }
 
 std::uint64_t archive_file::size() const
@@ -73,6 +110,48 @@ std::size_t archive_file::read_at(std::uint64_t offset, void* buffer, std::size_
     return done;
 }
 
+entry_kind probe_entry(const std::wstring& path, std::uint64_t& size, file_error& error)
+{
+    size = 0;
+    error = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        error = ::GetLastError();
+        return is_missing(error) ? entry_kind::missing : entry_kind::other;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = ERROR_DIRECTORY;
+        return entry_kind::other;
+    }
+    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return entry_kind::file;
+}
+
+std::wstring parent_folder(const std::wstring& path)
+{
+    // A path that ends in a separator names the folder before it.
+    size_t end = path.size();
+    while (end > 0 && is_separator(path[end - 1]))
+        --end;
+    if (end < path.size() && end > 0 && path[end - 1] != L':')
+        return path.substr(0, end);
+    return parent_of(path);
+}
+
+file_error list_files_below(const std::wstring& folder, std::vector<std::wstring>& files)
+{
+    return list_below(folder, std::wstring(), files);
+}
+
+std::wstring member_path(const std::wstring& name) { return name; }
+
+file_error move_replacing(const std::wstring& from, const std::wstring& to)
+{
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return 0;
+    return ::GetLastError();
+}
+
 file_error target_file::create(const std::wstring& path, target_file& created)
 {
     // CREATE_NEW never opens what stands at the path, so a link planted after
@@ -82,24 +161,8 @@ file_error target_file::create(const std::wstring& path, target_file& created)
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return ::GetLastError();
-    created._file = std::move(file);
-    created._path = path;
-    created._written = 0;
-    created._buffer.clear();
-    created._buffer.reserve(buffer_size);
+    created._adopt(std::move(file), path);
     return 0;
-}
-
-file_error target_file::write(std::uint64_t offset, const void* data, std::size_t count)
-{
-    if (!_file || offset != _written)
-        return ERROR_INVALID_PARAMETER;
-    // The inflater hands over 32 KiB at a time; the disk gets fewer, larger
-    // writes.
-    const char* bytes = static_cast<const char*>(data);
-    _buffer.insert(_buffer.end(), bytes, bytes + count);
-    _written += count;
-    return _buffer.size() >= buffer_size ? _flush() : 0;
 }
 
 file_error target_file::_flush()
@@ -126,7 +189,7 @@ file_error target_file::finish(std::int64_t time)
         return error;
     if (time >= 0) {
         // As the C runtime's utime does: access and write time, creation kept.
-        const std::uint64_t ticks = static_cast<std::uint64_t>(time) * 10000000u + 116444736000000000u;
+        const std::uint64_t ticks = static_cast<std::uint64_t>(time) * ticks_per_second + unix_epoch_ticks;
         FILETIME stamp{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
         ::SetFileTime(_file.get(), nullptr, &stamp, &stamp);
     }

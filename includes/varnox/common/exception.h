@@ -1,6 +1,8 @@
 #pragma once
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <cstdint>
 #include <exception>
@@ -69,6 +71,7 @@ template <typename Exception>
 #define VARNOX_THROW_SITE(wide_function, line)                                                   \
     ::varnox::throw_site { VARNOX_WIDEN(__FILE__), (wide_function), __FILE__, __func__, (line) }
 
+#ifdef _WIN32
 // Throws Exception after a failed Win32 call: the last error is read before
 // anything else runs, message formatting included.
 #define VARNOX_THROW_LAST_ERROR(Exception, wide_function, line, ...)                             \
@@ -77,6 +80,7 @@ template <typename Exception>
         ::varnox::throw_error<Exception>(VARNOX_THROW_SITE(wide_function, line), &varnox_last_error_, \
                                          ::varnox::format_message(__VA_ARGS__));                  \
     } while (0)
+#endif
 
 // Throws Exception after a failed COM or WMI call, with its HRESULT.
 #define VARNOX_THROW_HRESULT(Exception, hresult, wide_function, line, ...)                       \

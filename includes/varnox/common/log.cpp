@@ -1,85 +1,17 @@
+// The log's own logic; the few platform calls it makes are in log_win32.cpp
+// and, for the native build, log_posix.cpp.
 #include "varnox/common/log.h"
-
-#include "varnox/common/archive_file.h"
-#include "varnox/windows/code_page.h"
-#include "varnox/windows/handle.h"
-
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
 
+#include "varnox/common/last_error.h"
+#include "varnox/common/log_platform.h"
+#include "varnox/windows/code_page.h"
+
 namespace varnox {
 
 namespace {
-
-// Callers log between a failed call and the reading of its error (the runner,
-// the registry and the boot editors report through the last error), so a log
-// call puts the thread's last error back as it found it.
-class last_error_kept {
-public:
-    last_error_kept() : _error(::GetLastError()) {}
-    ~last_error_kept() { ::SetLastError(_error); }
-
-    last_error_kept(const last_error_kept&) = delete;
-    last_error_kept& operator=(const last_error_kept&) = delete;
-
-private:
-    DWORD _error;
-};
-
-void debugger_output(const wchar_t* text)
-{
-    ::OutputDebugStringW(text);
-}
-
-// Whether an open file is a file of its own: not a link, nor one of several
-// names of a file.
-bool is_plain_file(HANDLE file)
-{
-    BY_HANDLE_FILE_INFORMATION information = {};
-    return ::GetFileInformationByHandle(file, &information) &&
-           (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-           information.nNumberOfLinks <= 1;
-}
-
-// The log file for appending, never what a link planted at its name leads
-// to (the temporary folder of a run as LocalSystem is C:\Windows\Temp, where
-// anyone may create names): such a link is removed as a link and a new file
-// takes the name. Invalid when that cannot be done.
-windows::unique_hfile open_log_file(const std::wstring& path)
-{
-    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    constexpr DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    for (const DWORD disposition : {static_cast<DWORD>(OPEN_ALWAYS), static_cast<DWORD>(CREATE_NEW)}) {
-        windows::unique_hfile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, share,
-                                                 nullptr, disposition, flags, nullptr));
-        if (!file || is_plain_file(file.get()))
-            return file;
-        file.reset();
-        archive::removed found = archive::removed::nothing;
-        if (archive::remove_entry(path, found) != 0)
-            break;
-    }
-    return windows::unique_hfile();
-}
-
-// Removes what stands at path as it is (a link goes as a link); true when
-// nothing is left there.
-bool remove_name(const std::wstring& path)
-{
-    archive::removed found = archive::removed::nothing;
-    return archive::remove_entry(path, found) == 0;
-}
-
-// Renames from to to, replacing to; true also when there is no from.
-bool move_name(const std::wstring& from, const std::wstring& to)
-{
-    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        return true;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
 
 // UTF-8 with every line feed written as carriage return and line feed.
 std::string to_utf8_crlf(const std::wstring& text)
@@ -96,25 +28,6 @@ std::string to_utf8_crlf(const std::wstring& text)
 
 } // namespace
 
-std::wstring vformat_wstring(const wchar_t* format, va_list args)
-{
-    if (format == nullptr)
-        return std::wstring();
-    va_list counting;
-    va_copy(counting, args);
-    const int length = ::_vscwprintf(format, counting);
-    va_end(counting);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    va_list filling;
-    va_copy(filling, args);
-    const int written = ::_vsnwprintf(&text[0], text.size(), format, filling);
-    va_end(filling);
-    text.resize(written < 0 ? 0 : static_cast<size_t>(written));
-    return text;
-}
-
 std::wstring format_wstring(const wchar_t* format, ...)
 {
     va_list args;
@@ -124,7 +37,7 @@ std::wstring format_wstring(const wchar_t* format, ...)
     return text;
 }
 
-logger::logger(std::wstring name) : level(2), _name(std::move(name)), _debug_output(&debugger_output)
+logger::logger(std::wstring name) : level(2), _name(std::move(name)), _debug_output(&log_platform::debugger_output)
 {
 }
 
@@ -151,7 +64,7 @@ std::wstring logger::path()
 void logger::set_debug_output(debug_output_function output)
 {
     windows::auto_lock hold(_lock);
-    _debug_output = output ? output : &debugger_output;
+    _debug_output = output ? output : &log_platform::debugger_output;
 }
 
 wchar_t logger::level_letter(int message_level)
@@ -182,18 +95,17 @@ void logger::write(int message_level, const wchar_t* format, va_list args) noexc
 
 void logger::_build_header(int message_level)
 {
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
-    const unsigned thread_id = ::GetCurrentThreadId();
+    const log_platform::clock_reading now = log_platform::local_time();
+    const unsigned thread_id = log_platform::thread_id();
     const wchar_t letter = level_letter(message_level);
     if (_name.empty()) {
-        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) |%c|", now.wYear,
-                                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                 now.wMilliseconds, thread_id, letter);
+        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) |%c|", now.year,
+                                 now.month, now.day, now.hour, now.minute, now.second,
+                                 now.millisecond, thread_id, letter);
     } else {
-        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) (%s) |%c|", now.wYear,
-                                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                                 now.wMilliseconds, thread_id, _name.c_str(), letter);
+        _header = format_wstring(L"%4d-%02d-%02d %02d:%02d:%02d.%03d (T%04u) (%s) |%c|", now.year,
+                                 now.month, now.day, now.hour, now.minute, now.second,
+                                 now.millisecond, thread_id, _name.c_str(), letter);
     }
 }
 
@@ -232,17 +144,10 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
         text += L'\n';
     const std::string bytes = to_utf8_crlf(text);
 
-    LARGE_INTEGER size = {};
-    {
-        windows::unique_hfile file = open_log_file(_path);
-        if (!file)
-            return;
-        DWORD written = 0;
-        ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        if (!::GetFileSizeEx(file.get(), &size))
-            return;
-    }
-    if (static_cast<std::uint64_t>(size.QuadPart) >= max_size)
+    std::uint64_t size = 0;
+    if (!log_platform::append_to_file(_path, bytes, size))
+        return;
+    if (size >= max_size)
         _rotate(_path);
 }
 
@@ -251,6 +156,8 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
 // names themselves: a link planted as a numbered file goes as a link.
 void logger::_rotate(const std::wstring& log_path)
 {
+    using log_platform::move_name;
+    using log_platform::remove_name;
     for (int i = max_files - 2; i >= 1; --i) {
         const std::wstring from = log_path + format_wstring(L".%d", i);
         const std::wstring to = log_path + format_wstring(L".%d", i + 1);

@@ -1,6 +1,10 @@
 #pragma once
 
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <pthread.h>
+#endif
 
 namespace varnox {
 namespace windows {
@@ -17,6 +21,7 @@ protected:
     ~lock_able() = default;
 };
 
+#ifdef _WIN32
 // In-process lock over a Win32 critical section; recursive for its owner.
 class critical_section : public virtual lock_able {
 public:
@@ -43,6 +48,31 @@ public:
 private:
     CRITICAL_SECTION _section;
 };
+#else
+// The native build's stand-in: a recursive POSIX mutex.
+class critical_section : public virtual lock_able {
+public:
+    critical_section()
+    {
+        pthread_mutexattr_t attributes;
+        ::pthread_mutexattr_init(&attributes);
+        ::pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+        ::pthread_mutex_init(&_mutex, &attributes);
+        ::pthread_mutexattr_destroy(&attributes);
+    }
+    ~critical_section() { ::pthread_mutex_destroy(&_mutex); }
+
+    critical_section(const critical_section&) = delete;
+    critical_section& operator=(const critical_section&) = delete;
+
+    bool lock() override { return ::pthread_mutex_lock(&_mutex) == 0; }
+    bool unlock() override { return ::pthread_mutex_unlock(&_mutex) == 0; }
+    bool try_lock() override { return ::pthread_mutex_trylock(&_mutex) == 0; }
+
+private:
+    pthread_mutex_t _mutex;
+};
+#endif
 
 // Holds a lock for the rest of the scope; releases it only if taking it worked.
 class auto_lock {

@@ -1,5 +1,7 @@
 #include "varnox/windows/registry.h"
 
+#include "varnox/windows/registry_multi_string.h"
+
 #include <cstring>
 
 #include "varnox/windows/system_function.h"
@@ -233,24 +235,8 @@ reg_native_edit& native_registry_editor()
 std::vector<std::wstring> parse_multi_string(const BYTE* data, DWORD size)
 {
     std::vector<std::wstring> items;
-    std::size_t count = size / sizeof(wchar_t);
-    if (count == 0)
-        return items;
-    std::vector<wchar_t> characters(count);
-    std::memcpy(characters.data(), data, count * sizeof(wchar_t));
-    if (characters[count - 1] == L'\0')
-        --count;
-    std::size_t start = 0;
-    for (std::size_t at = 0; at < count; ++at) {
-        if (characters[at] != L'\0')
-            continue;
-        items.emplace_back(characters.data() + start, at - start);
-        start = at + 1;
-    }
-    // Data written without its final zeros still ends in an item: a filter
-    // list must not lose its last name to a sloppy writer.
-    if (start < count)
-        items.emplace_back(characters.data() + start, count - start);
+    for (const std::u16string& item : parse_multi_string_units(data, size))
+        items.emplace_back(item.begin(), item.end());
     return items;
 }
 

@@ -1,13 +1,35 @@
 #!/usr/bin/env python3
 """Makes the payloads of the job tests' setups: zip archives for the driver
 package job, the upgrade job and the add-on installation, each also in a
-damaged form whose last member fails its CRC-32 check.
-Usage: make_job_payloads.py OUTPUT_FOLDER DPINST_EXE"""
+damaged form whose last member fails its CRC-32 check. The bundler refuses a
+damaged archive, so a damaged setup is made from the intact form
+("*.intact.zip") and damaged afterwards, in place.
+Usage: make_job_payloads.py OUTPUT_FOLDER DPINST_EXE
+       make_job_payloads.py --damage INTACT_SETUP DAMAGED_SETUP"""
 
 import os
 import struct
 import sys
 import zipfile
+
+
+def damage(source, target):
+    """Stores the CRC-32 of the last member "damaged.bin" wrongly, in both of
+    its headers, so that its extraction fails; the archive may follow other
+    data (a setup), whose offsets zipfile takes into account."""
+    with zipfile.ZipFile(source) as archive:
+        info = archive.getinfo("damaged.bin")
+    data = bytearray(open(source, "rb").read())
+    wrong = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
+    data[info.header_offset + 14:info.header_offset + 18] = wrong
+    central = data.rindex(b"PK\x01\x02")  # the last member's directory entry
+    data[central + 16:central + 20] = wrong
+    open(target, "wb").write(bytes(data))
+
+
+if sys.argv[1] == "--damage":
+    damage(sys.argv[2], sys.argv[3])
+    sys.exit(0)
 
 out, dpinst = sys.argv[1], sys.argv[2]
 os.makedirs(out, exist_ok=True)
@@ -58,16 +80,7 @@ def write(path, members):
 for name, members in payloads.items():
     write(os.path.join(out, name), members)
 
-# The last member "damaged.bin" is stored with a CRC-32 that its data do not
-# have, in both of its headers, so that its extraction fails.
 for name, members in damaged.items():
-    path = os.path.join(out, name)
-    write(path, members + [("damaged.bin", b"damaged data\r\n" * 100)])
-    with zipfile.ZipFile(path) as archive:
-        info = archive.getinfo("damaged.bin")
-    data = bytearray(open(path, "rb").read())
-    wrong = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
-    data[info.header_offset + 14:info.header_offset + 18] = wrong
-    central = data.rindex(b"PK\x01\x02")  # the last member's directory entry
-    data[central + 16:central + 20] = wrong
-    open(path, "wb").write(bytes(data))
+    intact = os.path.join(out, name[:-len(".zip")] + ".intact.zip")
+    write(intact, members + [("damaged.bin", b"damaged data\r\n" * 100)])
+    damage(intact, os.path.join(out, name))
