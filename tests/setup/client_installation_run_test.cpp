@@ -18,6 +18,7 @@
 
 #include "bcd_server_registration.h"
 #include "bcd_store.h"
+#include "running_process.h"
 #include "test_support.h"
 #include "varnox/windows/handle.h"
 #include "varnox/windows/process.h"
@@ -581,14 +582,8 @@ TEST_F(client_installation_on_windows_10, temporary_folder_outside_the_ansi_code
 TEST_F(client_installation_on_windows_10, package_held_open_after_installation_keeps_exit_code_0)
 {
     uninstalled_before_and_after(package("client_x64.msi"));
-    std::wstring command_line = L"\"" + sample_setup() + L"\" /qn";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &info));
-    const varnox::windows::unique_handle process(info.hProcess);
-    const varnox::windows::unique_handle thread(info.hThread);
+    const test_support::running_process setup(L"\"" + sample_setup() + L"\" /qn");
+    ASSERT_TRUE(setup.started());
 
     // The command is logged once the package is extracted and just before
     // the installer starts, which takes far longer than this open.
@@ -597,7 +592,7 @@ TEST_F(client_installation_on_windows_10, package_held_open_after_installation_k
         if (test_support::read_file(log_of(sample_setup())).find("install(278)") != std::string::npos)
             held.reset(::CreateFileW(package_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!held && ::WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0)
+        if (!held && ::WaitForSingleObject(setup.handle(), 10) == WAIT_OBJECT_0)
             break;
     }
     EXPECT_TRUE(held.valid()) << "the package could not be opened while the installer ran";
@@ -609,9 +604,8 @@ TEST_F(client_installation_on_windows_10, package_held_open_after_installation_k
     if (writer)
         EXPECT_NE(std::string::npos, test_support::read_file(log_of(sample_setup())).find("install(280)"))
             << "the package was open to change while the installer ran";
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 60000));
-    DWORD exit_code = 99;
-    ::GetExitCodeProcess(process.get(), &exit_code);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(setup.handle(), 60000));
+    const DWORD exit_code = setup.exit_code();
 
     const std::string log = test_support::read_file(log_of(sample_setup()));
     EXPECT_EQ(0u, exit_code) << log;
@@ -628,22 +622,16 @@ TEST_F(client_installation_on_windows_10, package_held_open_after_installation_k
 TEST_F(client_installation_on_windows_10, run_killed_during_extraction_is_repeated_with_success)
 {
     uninstalled_before_and_after(package("client_x64.msi"));
-    std::wstring command_line = L"\"" + sample_setup() + L"\" /qn";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &info));
-    const varnox::windows::unique_handle process(info.hProcess);
-    const varnox::windows::unique_handle thread(info.hThread);
+    const test_support::running_process setup(L"\"" + sample_setup() + L"\" /qn");
+    ASSERT_TRUE(setup.started());
     bool appeared = false;
     for (int tries = 0; tries < 2000000 && !appeared; ++tries) {
         appeared = ::GetFileAttributesW(package_path().c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (!appeared && ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0)
+        if (!appeared && ::WaitForSingleObject(setup.handle(), 0) == WAIT_OBJECT_0)
             break;
     }
-    ASSERT_TRUE(::TerminateProcess(process.get(), 99));
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 10000));
+    ASSERT_TRUE(::TerminateProcess(setup.handle(), 99));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(setup.handle(), 10000));
     ASSERT_TRUE(appeared) << "the setup ended before client.msi appeared";
     ASSERT_TRUE(no_installer_after(60000)) << "an installer of the killed run still runs";
 
