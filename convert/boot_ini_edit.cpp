@@ -17,6 +17,7 @@ const wchar_t log_source[] = L"convert/boot_ini_edit";
 // Fixed line numbers that log readers key on.
 constexpr int line_unreadable_log = 61;
 constexpr int line_not_utf8_log = 64;
+constexpr int line_backup_restored_log = 92;
 constexpr int line_backup_not_restored_log = 118;
 
 // Whether a file of that name may exist: only a name that is certainly not
@@ -130,7 +131,7 @@ bool boot_ini_edit::remove_driver_disabled_entry(std::wstring description)
 // is not UTF-8, is never rewritten from what could be read.
 bool boot_ini_edit::_read(std::wstring& text) const
 {
-    if (!present(_boot_ini_path))
+    if (!present(_boot_ini_path) && !_recover_missing())
         return false;
     switch (varnox::windows::read_whole_text_file(_boot_ini_path, text)) {
     case varnox::windows::text_file_read::complete:
@@ -145,6 +146,37 @@ bool boot_ini_edit::_read(std::wstring& text) const
         VARNOX_LOG(1, log_source, line_not_utf8_log, L"%s is not UTF-8 text; it is left unchanged",
                    _boot_ini_path.c_str());
         return false;
+    }
+    return false;
+}
+
+// Whether a file holds a boot.ini that a machine starts from: a default
+// entry and its line.
+bool is_whole_boot_ini(const std::wstring& path)
+{
+    const std::wstring default_key = read_profile(L"boot loader", L"default", path);
+    return !default_key.empty() && !read_profile(L"operating systems", default_key, path).empty();
+}
+
+// A run killed in the middle of a replacement can leave boot.ini missing: the
+// fallback, between its two renames, leaves it under the backup name, and a
+// ReplaceFileW that has removed it leaves the new file under the temporary
+// name. A machine without boot.ini does not start, so the first whole one of
+// the two (the backup: it was boot.ini) goes back in place before anything else.
+bool boot_ini_edit::_recover_missing() const
+{
+    for (const std::wstring& left : {_boot_ini_path + L".backup", _boot_ini_path + L".tmp"}) {
+        if (!present(left) || !is_whole_boot_ini(left))
+            continue;
+        if (!::MoveFileExW(left.c_str(), _boot_ini_path.c_str(), 0)) {
+            const DWORD error = ::GetLastError();
+            VARNOX_LOG(1, log_source, line_backup_not_restored_log, L"Can't move %s back to %s [Error: %d]",
+                       left.c_str(), _boot_ini_path.c_str(), static_cast<int>(error));
+            return false;
+        }
+        VARNOX_LOG(2, log_source, line_backup_restored_log, L"%s was missing; moved %s back in its place",
+                   _boot_ini_path.c_str(), left.c_str());
+        return true;
     }
     return false;
 }

@@ -7,8 +7,11 @@
 // The file is replaced in one step through boot_ini_path + ".tmp"; when that
 // fails, the previous file is kept as boot_ini_path + ".backup" and the
 // temporary file is moved into place. The file's attributes (read-only, hidden,
-// system) are kept on every path. Neither operation logs, except for a file
-// that it refuses to rewrite and a backup that could not be moved back.
+// system) are kept on every path. A boot.ini that is missing while an
+// interrupted replacement left it whole as the backup or the temporary file is
+// first moved back from there.
+// Neither operation logs, except for a file that it refuses to rewrite and a
+// backup that was or could not be moved back.
 class boot_ini_edit {
 public:
     explicit boot_ini_edit(std::wstring boot_ini_path);
@@ -35,6 +38,7 @@ public:
 private:
     bool _read(std::wstring& text) const;
     bool _replace(const std::wstring& new_text) const;
+    bool _recover_missing() const;
 
     std::wstring _boot_ini_path;
 };

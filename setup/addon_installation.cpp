@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
@@ -12,6 +13,7 @@
 #include "message_ids.h"
 #include "uncaught_errors.h"
 #include "varnox/common/log.h"
+#include "varnox/windows/folder_removal.h"
 #include "varnox/windows/mutex.h"
 #include "varnox/windows/service.h"
 
@@ -32,6 +34,17 @@ std::wstring trim(const std::wstring& text)
 int show(message_presenter& presenter, UINT text_id, UINT style)
 {
     return show_message(presenter, text_id, IDS_ADDON_CAPTION, style);
+}
+
+// Removes an earlier add-on without following a link in it or in its place;
+// what stays is raised as Boost.Filesystem's removal reports it.
+void remove_addon(const std::wstring& folder)
+{
+    varnox::windows::removal_failure failure;
+    if (!varnox::windows::remove_folder_tree(folder, failure))
+        throw boost::filesystem::filesystem_error(
+            "boost::filesystem::remove", failure.path,
+            boost::system::error_code(static_cast<int>(failure.error), boost::system::system_category()));
 }
 
 bool extract_addon(varnox::archive::unzip& archive, const std::wstring& folder)
@@ -75,7 +88,7 @@ int install_locked(varnox::archive::unzip& archive, message_presenter& presenter
 
         if (installed_before) {
             try {
-                boost::filesystem::remove_all(folder);
+                remove_addon(folder);
             } catch (...) {
                 // A file in use, say; whatever could be removed is gone, and
                 // the new files are extracted all the same.

@@ -1,6 +1,8 @@
 #include "client_installation.h"
 
 #include <cwchar>
+#include <optional>
+#include <vector>
 
 #include "fallback_boot_entry.h"
 #include "install.h"
@@ -95,6 +97,48 @@ std::wstring installer_command(const std::wstring& system_folder, const std::wst
                                   options.c_str());
 }
 
+varnox::windows::unique_hfile hold_package(const std::wstring& path,
+                                           const varnox::archive::unzip::member_digest& digest, DWORD& error)
+{
+    varnox::windows::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING,
+                                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        error = ::GetLastError();
+        return file;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!::GetFileInformationByHandle(file.get(), &information)) {
+        error = ::GetLastError();
+        return varnox::windows::unique_hfile();
+    }
+    // Another name of the file would let its content change through that name.
+    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        information.nNumberOfLinks != 1) {
+        error = ERROR_CANT_ACCESS_FILE;
+        return varnox::windows::unique_hfile();
+    }
+    std::vector<unsigned char> buffer(1u << 16);
+    mz_ulong crc = MZ_CRC32_INIT;
+    std::uint64_t size = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+            error = ::GetLastError();
+            return varnox::windows::unique_hfile();
+        }
+        if (read == 0)
+            break;
+        crc = mz_crc32(crc, buffer.data(), read);
+        size += read;
+    }
+    if (size != digest.size || crc != digest.crc32) {
+        error = ERROR_CRC;
+        return varnox::windows::unique_hfile();
+    }
+    return file;
+}
+
 installer_outcome interpret_installer_exit_code(DWORD exit_code)
 {
     switch (exit_code) {
@@ -146,10 +190,30 @@ int install_client(varnox::archive::unzip& archive, const std::wstring& executab
         return exit_failed;
     }
 
+    // Held unchanged from here until the installer has ended.
+    varnox::windows::unique_hfile held_package;
+    if (package) {
+        const std::optional<varnox::archive::unzip::member_digest> digest = archive.digest(package->member);
+        if (digest)
+            held_package = hold_package(package_path, *digest, error);
+        else
+            error = ERROR_FILE_NOT_FOUND;
+        if (!held_package) {
+            VARNOX_LOG(1, log_source, log_line_package_not_held,
+                       L"The extracted package file is not the package or cannot be held unchanged (%s) [Error: %lu]",
+                       package_path.c_str(), error);
+            if (!delete_package(package_path, error))
+                VARNOX_LOG(2, log_source, log_line_package_not_deleted,
+                           L"Can't delete the package file (%s) [Error: %lu]", package_path.c_str(), error);
+            return exit_failed;
+        }
+    }
+
     const std::wstring command = installer_command(varnox::windows::get_system_folder(), package_path,
                                                    installer_options(command_line, executable_path));
     VARNOX_LOG(-1, log_source, log_line_installer_command, L"Execute the setup command file (%s)!", command.c_str());
     const int exit_code = report_installer_exit_code(run_installer(command));
+    held_package.reset();
 
     add_fallback_boot_entry();
 

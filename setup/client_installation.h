@@ -9,6 +9,7 @@
 #include "installer_options.h"
 #include "messages.h"
 #include "varnox/common/archive.h"
+#include "varnox/windows/handle.h"
 #include "varnox/windows/operating_system.h"
 
 namespace install {
@@ -28,6 +29,7 @@ constexpr wchar_t package_file_name[] = L"client.msi";
 constexpr int log_line_stale_package_not_deleted = 232;
 constexpr int log_line_package_path_not_ansi = 235;
 constexpr int log_line_partial_package_not_deleted = 262;
+constexpr int log_line_package_not_held = 270;
 constexpr int log_line_installer_command = 278;
 constexpr int log_line_installer_exit_code = 280;
 constexpr int log_line_restart_needed = 282;
@@ -44,6 +46,16 @@ bool lists_conflicting_volume_filter(const std::vector<std::wstring>& filters);
 // filter driver. A key or value that cannot be read, or a value of another
 // type, names none.
 bool has_conflicting_volume_filter();
+
+// Opens the extracted package so that no other process can write, rename or
+// delete it while the handle is open (the installer may still read it), and
+// checks that it is what was extracted: a file of one name, no link, with
+// the member's size and CRC-32. Between the extraction's end and this
+// opening the name was open to others; the check closes that gap. An
+// invalid handle and the error otherwise (ERROR_CANT_ACCESS_FILE for a
+// link, ERROR_CRC for other content).
+varnox::windows::unique_hfile hold_package(const std::wstring& path,
+                                           const varnox::archive::unzip::member_digest& digest, DWORD& error);
 
 // "<system folder>\msiexec.exe" /i "<package>" <options>
 std::wstring installer_command(const std::wstring& system_folder, const std::wstring& package_path,

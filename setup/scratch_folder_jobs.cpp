@@ -8,13 +8,13 @@
 #include <optional>
 #include <vector>
 
-#include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
 #include "ansi_path.h"
 #include "install.h"
 #include "uncaught_errors.h"
 #include "varnox/common/log.h"
+#include "varnox/windows/folder_removal.h"
 #include "varnox/windows/folders.h"
 #include "varnox/windows/process.h"
 
@@ -86,11 +86,12 @@ int run_from_scratch_folder(varnox::archive::unzip& archive, const wchar_t* memb
         exit_code = exit_success;
     }
 
-    boost::system::error_code error;
-    boost::filesystem::remove_all(folder, error);
-    if (error)
+    // Never through a link that the run file left in the folder.
+    varnox::windows::removal_failure failure;
+    if (!varnox::windows::remove_folder_tree(folder, failure))
         VARNOX_LOG(2, log_source, log_line_scratch_folder_not_removed,
-                   L"Can't remove the scratch folder (%s) [Error: %d]", folder.c_str(), error.value());
+                   L"Can't remove the scratch folder (%s) [Error: %d]", folder.c_str(),
+                   static_cast<int>(failure.error));
     return exit_code;
 }
 

@@ -424,6 +424,34 @@ TEST_F(log_file, failed_rotation_is_swallowed_and_retried)
     EXPECT_EQ("next", parse(lines_of(read_file(path + L".1")).back()).text);
 }
 
+// A hard link planted at the log's name, or at the names of its rotated
+// copies, leads nowhere: the linked file keeps its content, the log gets a
+// file of its own, and rotation drops and renames the names alone.
+TEST_F(log_file, hard_links_in_place_of_the_log_files_are_not_written_through)
+{
+    const std::wstring precious = folder.file(L"precious.txt");
+    write_file(precious, "precious");
+    for (const std::wstring& name : {path, path + L".8", path + L".9"})
+        ASSERT_TRUE(::CreateHardLinkW(name.c_str(), precious.c_str(), nullptr))
+            << test_support::to_utf8(test_support::error_text(::GetLastError()));
+
+    write_to(log, 2, L"first");
+    EXPECT_EQ("precious", read_file(precious));
+    ASSERT_EQ(1u, lines().size());
+    EXPECT_EQ("first", parse(lines()[0]).text);
+
+    // fill_to counts from an empty log.
+    ASSERT_TRUE(::DeleteFileW(path.c_str()));
+    fill_to(log, path, logger::max_size);
+    EXPECT_FALSE(file_exists(path));
+    EXPECT_EQ(logger::max_size, file_size(path + L".1"));
+    EXPECT_EQ("precious", read_file(precious));
+    EXPECT_EQ("precious", read_file(path + L".9")) << "the old .8 moved up";
+    EXPECT_FALSE(file_exists(path + L".8"));
+    write_to(log, 2, L"fresh");
+    EXPECT_EQ("precious", read_file(precious));
+}
+
 // Lines from many threads never interleave.
 TEST_F(log_file, lines_from_threads_stay_whole)
 {

@@ -5,9 +5,11 @@
 #include <boost/filesystem.hpp>
 
 #include <functional>
+#include <random>
 #include <string>
 
 #include "convert/boot_ini_edit.h"
+#include "running_process.h"
 #include "test_support.h"
 #include "varnox/common/log.h"
 #include "varnox/windows/handle.h"
@@ -433,4 +435,105 @@ TEST_F(boot_ini, fallback_moves_through_the_backup)
         }
     }
     EXPECT_FALSE(replace_boot_ini_through_backup(path, folder.file(L"missing.tmp"), backup));
+}
+
+// What a run killed during a replacement leaves behind, and the next run:
+// boot.ini only under the backup name (the fallback between its renames) or
+// the new file only under the temporary name (a replacement that had removed
+// boot.ini) is moved back before the edit, a
+// temporary file left half-written or a stale backup is replaced, and a
+// backup that is no boot.ini is never taken for one.
+TEST_F(boot_ini, the_run_after_a_killed_replacement_finds_boot_ini_whole)
+{
+    const std::wstring temporary = path + L".tmp";
+    const std::wstring backup = path + L".backup";
+    const std::string half = crlf(xp_sample).substr(0, xp_sample.size() / 2);
+    const struct {
+        const char* left;
+        bool boot_ini;             // boot.ini holds the sample
+        const char* backup_text;   // null: no backup
+        const char* temporary_text;
+        bool adding;
+        bool result;
+        std::string after;         // boot.ini's text afterwards; empty: no boot.ini
+    } cases[] = {
+        {"boot.ini under the backup name alone", false, "sample", nullptr, true, true, xp_sample + xp_added},
+        {"the same, a whole new file beside it", false, "sample", "added", true, true, xp_sample + xp_added},
+        {"the same, before a removal", false, "added", nullptr, false, true, xp_sample},
+        {"the new file under the temporary name alone", false, nullptr, "added", false, true, xp_sample},
+        {"a backup that is no boot.ini", false, "other", nullptr, true, false, ""},
+        {"a half-written temporary file", true, nullptr, "half", true, true, xp_sample + xp_added},
+        {"a stale backup", true, "other", nullptr, true, true, xp_sample + xp_added},
+    };
+    const std::string other = crlf("[boot loader]\ntimeout=30\n");
+    const auto text_of = [&](const char* name) {
+        const std::string which = name;
+        return which == "sample"  ? crlf(xp_sample)
+               : which == "added" ? crlf(xp_sample + xp_added)
+               : which == "half"  ? half
+                                  : other;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.left);
+        for (const std::wstring& name : {path, temporary, backup})
+            boost::filesystem::remove(name);
+        if (c.boot_ini)
+            write(xp_sample);
+        if (c.backup_text)
+            test_support::write_file(backup, text_of(c.backup_text));
+        if (c.temporary_text)
+            test_support::write_file(temporary, text_of(c.temporary_text));
+
+        EXPECT_EQ(c.result, c.adding ? editor.add_driver_disabled_entry(description)
+                                     : editor.remove_driver_disabled_entry(description));
+        if (c.after.empty()) {
+            EXPECT_FALSE(file_exists(path));
+            EXPECT_EQ(other, read_file(backup)) << "kept for whoever looks";
+        } else {
+            EXPECT_EQ(crlf(c.after), content());
+        }
+    }
+    EXPECT_NE(std::string::npos, log_text().find("|W|boot_ini(92) - " + test_support::to_utf8(path) +
+                                                 " was missing; moved " + test_support::to_utf8(backup) +
+                                                 " back in its place"))
+        << log_text();
+}
+
+// A process killed at any moment of its edits never leaves boot.ini lost or
+// half-written: boot.ini, or the backup or new file in its place, holds one
+// of the two whole texts, and the next edit succeeds. Each round kills the
+// editing child at another moment. (Wine's ReplaceFileW, killed, often
+// leaves boot.ini gone and the new file under the temporary name.)
+TEST_F(boot_ini, a_killed_edit_leaves_a_whole_boot_ini_for_the_next_run)
+{
+    const std::wstring backup = path + L".backup";
+    const std::wstring marker = folder.file(L"editing");
+    const std::string before = crlf(xp_sample);
+    const std::string added = crlf(xp_sample + xp_added);
+    std::minstd_rand random(20261210);
+    write(xp_sample);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ::DeleteFileW(marker.c_str());
+        test_support::running_process child(L"\"" + test_support::windows_path_of_unix(VARNOX_BOOT_INI_EDITING_CHILD) +
+                                            L"\" \"" + path + L"\" \"" + marker + L"\"");
+        ASSERT_TRUE(child.started());
+        for (int waited = 0; waited < 3000 && !file_exists(marker); ++waited)
+            ::Sleep(10);
+        ASSERT_TRUE(file_exists(marker)) << "the child never got going";
+        ::Sleep(static_cast<DWORD>(random() % 20));
+        EXPECT_FALSE(child.wait(0)) << "the child stopped editing by itself";
+
+        // Where the next run looks for boot.ini, in its order.
+        std::string left;
+        for (const std::wstring& name : {path, backup, path + L".tmp"}) {
+            if (file_exists(name)) {
+                left = read_file(name);
+                break;
+            }
+        }
+        EXPECT_TRUE(left == before || left == added) << left;
+        EXPECT_TRUE(editor.add_driver_disabled_entry(description));
+        EXPECT_EQ(added, content());
+    }
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstring>
@@ -17,6 +18,7 @@
 
 #include "bcd_server_registration.h"
 #include "bcd_store.h"
+#include "running_process.h"
 #include "test_support.h"
 #include "varnox/windows/handle.h"
 #include "varnox/windows/process.h"
@@ -101,6 +103,26 @@ struct service_handle_traits {
     static void close(pointer value) noexcept { ::CloseServiceHandle(value); }
 };
 using unique_service_handle = varnox::windows::unique_any<service_handle_traits>;
+
+// Waits until no msiexec.exe runs any more (one that a killed setup started
+// goes on by itself); false when one still runs after timeout_ms.
+bool no_installer_after(DWORD timeout_ms)
+{
+    for (DWORD waited = 0;; waited += 100) {
+        bool running = false;
+        const varnox::windows::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
+             more = ::Process32NextW(snapshot.get(), &entry))
+            running = running || _wcsicmp(entry.szExeFile, L"msiexec.exe") == 0;
+        if (!running)
+            return true;
+        if (waited >= timeout_ms)
+            return false;
+        ::Sleep(100);
+    }
+}
 
 struct setup_run {
     bool ended = false;
@@ -553,19 +575,15 @@ TEST_F(client_installation_on_windows_10, temporary_folder_outside_the_ansi_code
     EXPECT_FALSE(file_exists(look_alike + L"\\client.msi"));
 }
 
-// A package that another process holds open once the installer has ended is
-// left behind with a warning; the installation's exit code 0 stays.
+// While the installer runs, the package can be read but not changed by
+// another process. A package that another process holds open once the
+// installer has ended is left behind with a warning; the installation's exit
+// code 0 stays.
 TEST_F(client_installation_on_windows_10, package_held_open_after_installation_keeps_exit_code_0)
 {
     uninstalled_before_and_after(package("client_x64.msi"));
-    std::wstring command_line = L"\"" + sample_setup() + L"\" /qn";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &info));
-    const varnox::windows::unique_handle process(info.hProcess);
-    const varnox::windows::unique_handle thread(info.hThread);
+    const test_support::running_process setup(L"\"" + sample_setup() + L"\" /qn");
+    ASSERT_TRUE(setup.started());
 
     // The command is logged once the package is extracted and just before
     // the installer starts, which takes far longer than this open.
@@ -574,13 +592,20 @@ TEST_F(client_installation_on_windows_10, package_held_open_after_installation_k
         if (test_support::read_file(log_of(sample_setup())).find("install(278)") != std::string::npos)
             held.reset(::CreateFileW(package_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!held && ::WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0)
+        if (!held && ::WaitForSingleObject(setup.handle(), 10) == WAIT_OBJECT_0)
             break;
     }
     EXPECT_TRUE(held.valid()) << "the package could not be opened while the installer ran";
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 60000));
-    DWORD exit_code = 99;
-    ::GetExitCodeProcess(process.get(), &exit_code);
+    // Until the installer has ended (line 280 comes then), nobody can write
+    // the package that it reads; this test's own handle would allow it.
+    const varnox::windows::unique_hfile writer(::CreateFileW(package_path().c_str(), GENERIC_WRITE,
+                                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                             nullptr, OPEN_EXISTING, 0, nullptr));
+    if (writer)
+        EXPECT_NE(std::string::npos, test_support::read_file(log_of(sample_setup())).find("install(280)"))
+            << "the package was open to change while the installer ran";
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(setup.handle(), 60000));
+    const DWORD exit_code = setup.exit_code();
 
     const std::string log = test_support::read_file(log_of(sample_setup()));
     EXPECT_EQ(0u, exit_code) << log;
@@ -589,6 +614,32 @@ TEST_F(client_installation_on_windows_10, package_held_open_after_installation_k
         << log;
     EXPECT_TRUE(file_exists(package_path()));
     EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\package.txt"));
+}
+
+// A run killed as soon as client.msi appears (while it is extracted, or
+// just after), then repeated: the second run deletes what the first left,
+// installs the package and ends with exit code 0.
+TEST_F(client_installation_on_windows_10, run_killed_during_extraction_is_repeated_with_success)
+{
+    uninstalled_before_and_after(package("client_x64.msi"));
+    const test_support::running_process setup(L"\"" + sample_setup() + L"\" /qn");
+    ASSERT_TRUE(setup.started());
+    bool appeared = false;
+    for (int tries = 0; tries < 2000000 && !appeared; ++tries) {
+        appeared = ::GetFileAttributesW(package_path().c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!appeared && ::WaitForSingleObject(setup.handle(), 0) == WAIT_OBJECT_0)
+            break;
+    }
+    ASSERT_TRUE(::TerminateProcess(setup.handle(), 99));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(setup.handle(), 10000));
+    ASSERT_TRUE(appeared) << "the setup ended before client.msi appeared";
+    ASSERT_TRUE(no_installer_after(60000)) << "an installer of the killed run still runs";
+
+    const setup_run second = run(sample_setup(), L"/qn");
+    EXPECT_TRUE(second.ended);
+    EXPECT_EQ(0u, second.exit_code) << second.log;
+    EXPECT_TRUE(file_exists(std::wstring(agent_folder) + L"\\package.txt")) << second.log;
+    EXPECT_FALSE(file_exists(package_path()));
 }
 
 // Windows XP x64 installs client_x64_2k3.msi, from the unsigned and from the
@@ -676,6 +727,46 @@ TEST_F(client_installation_on_windows_xp_x64, replaces_the_boot_ini_line)
         "[operating systems]\r\n"
         "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional x64 Edition\" /noexecute=optin /fastdetect\r\n"
         "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Dovrant Driver\" /noexecute=optin /fastdetect /ZMVF:OFF\r\n");
+}
+
+// A boot.ini that another process holds open, for nobody else (it cannot
+// be read) or for readers only (it cannot be replaced), stays as it was; the
+// step's error is logged at level 1 and the installation's exit code 0 stays.
+TEST_F(client_installation_on_windows_xp_x64, boot_ini_held_open_is_left_as_it_was)
+{
+    uninstalled_before_and_after(package("client_x64_2k3.msi"));
+    const std::string text =
+        "[boot loader]\r\n"
+        "timeout=30\r\n"
+        "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+        "[operating systems]\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Disable Pellisar Driver\" /fastdetect /PELLISAR:OFF\r\n"
+        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional x64 Edition\" /fastdetect\r\n";
+    const struct {
+        const char* holder;
+        DWORD share;
+        const char* logged;
+    } cases[] = {
+        {"for nobody else", 0, "|E|boot_ini(61) - Can't read C:\\boot.ini [Error: 32]"},
+        {"for readers", FILE_SHARE_READ, "|E|install(302) - boost::filesystem::rename: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holder);
+        const boot_ini_file boot_ini(text);
+        setup_run outcome;
+        {
+            const varnox::windows::unique_hfile held(
+                ::CreateFileW(boot_ini_path, GENERIC_READ, c.share, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held);
+            outcome = run(sample_setup(), L"/qn");
+        }
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(0u, outcome.exit_code) << outcome.log;
+        EXPECT_NE(std::string::npos, outcome.log.find(c.logged)) << outcome.log;
+        EXPECT_EQ(text, test_support::read_file(boot_ini_path));
+        EXPECT_EQ(boot_ini_attributes, boot_attributes());
+        ::DeleteFileW(log_of(sample_setup()).c_str());
+    }
 }
 
 // Packages without the journal driver: boot.ini is not touched.

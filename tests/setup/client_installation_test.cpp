@@ -1,6 +1,7 @@
-// The client installation's decisions, each a function of its inputs: the
+// The client installation's decisions, each a function of its inputs (the
 // package for a Windows, the conflicting filter, the options passed on, the
-// installer command and the meaning of the installer's exit code.
+// installer command and the meaning of the installer's exit code), and the
+// hold on the extracted package until the installer ends.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -158,5 +159,66 @@ TEST(interpret_installer_exit_code, success_restart_or_failure)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         EXPECT_EQ(c.outcome, install::interpret_installer_exit_code(c.code));
+    }
+}
+
+// The CRC-32 check value: the CRC-32 of "123456789".
+const varnox::archive::unzip::member_digest check_digest = {9, 0xCBF43926u};
+
+// A held package can be read but not written, renamed or deleted by another
+// process until the handle closes.
+TEST(hold_package, keeps_other_processes_from_changing_the_package)
+{
+    test_support::temp_folder folder;
+    const std::wstring package = folder.file(L"client.msi");
+    test_support::write_file(package, "123456789");
+
+    DWORD error = 0;
+    varnox::windows::unique_hfile held = install::hold_package(package, check_digest, error);
+    ASSERT_TRUE(held) << to_utf8(test_support::error_text(error));
+
+    varnox::windows::unique_hfile reader(::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader) << "the installer reads the package";
+    reader.reset();
+    const std::wstring moved = folder.file(L"moved.msi");
+    for (const std::wstring& change : {L"echo swapped> \"" + package + L"\"", L"del /f /q \"" + package + L"\"",
+                                       L"move /y \"" + package + L"\" \"" + moved + L"\""}) {
+        const test_support::process_result result = test_support::run_process(L"cmd.exe /C " + change, 30000);
+        ASSERT_TRUE(result.started && !result.timed_out) << to_utf8(change);
+        EXPECT_EQ("123456789", test_support::read_file(package)) << to_utf8(change);
+    }
+    EXPECT_FALSE(test_support::file_exists(moved));
+
+    held.reset();
+    EXPECT_TRUE(::DeleteFileW(package.c_str())) << "free again once released";
+}
+
+// What stands at the package's name after the extraction is held only when it
+// is the extracted member itself.
+TEST(hold_package, refuses_anything_but_the_extracted_member)
+{
+    struct {
+        const char* planted;
+        const char* content;   // written at the package's name; null: nothing there
+        bool second_name;      // a hard link to it elsewhere
+        DWORD error;
+    } cases[] = {
+        {"other content of the same size", "987654321", false, ERROR_CRC},
+        {"the content and more", "1234567890", false, ERROR_CRC},
+        {"the content with a second name", "123456789", true, ERROR_CANT_ACCESS_FILE},
+        {"nothing", nullptr, false, ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.planted);
+        test_support::temp_folder folder;
+        const std::wstring package = folder.file(L"client.msi");
+        if (c.content)
+            test_support::write_file(package, c.content);
+        if (c.second_name)
+            ASSERT_TRUE(::CreateHardLinkW(folder.file(L"elsewhere.msi").c_str(), package.c_str(), nullptr));
+        DWORD error = 0;
+        EXPECT_FALSE(install::hold_package(package, check_digest, error));
+        EXPECT_EQ(c.error, error) << to_utf8(test_support::error_text(error));
     }
 }

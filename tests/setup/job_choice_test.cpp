@@ -24,6 +24,7 @@ public:
     }
     bool extract(const std::string&, const std::string&) override { return false; }
     bool extract_all(const std::wstring&, std::vector<std::wstring>&) override { return false; }
+    std::optional<member_digest> digest(const std::string&) const override { return std::nullopt; }
 
     mutable std::vector<std::string> asked;
 

@@ -185,6 +185,24 @@ TEST_P(product_image, is_a_gui_program_without_compiler_runtime_dlls)
     }
 }
 
+// The executable imports only DLLs that Windows takes from its own folder
+// whatever lies beside the program: KnownDLLs, and msvcrt.dll, which older
+// releases load as an import of those. The imports are resolved before any
+// code of the program runs, so version.dll or crypt32.dll among them would be
+// loaded from a Downloads folder that holds a copy.
+TEST_P(product_image, imports_only_dlls_that_windows_loads_from_its_own_folder)
+{
+    const pe_facts facts = read_pe(test_support::read_file(_path));
+    ASSERT_TRUE(facts.valid);
+    const std::vector<std::string> known = {"kernel32.dll", "advapi32.dll", "user32.dll",
+                                            "ole32.dll",    "oleaut32.dll", "msvcrt.dll"};
+    EXPECT_FALSE(facts.imported_dlls.empty());
+    for (const std::string& dll : facts.imported_dlls) {
+        SCOPED_TRACE(dll);
+        EXPECT_NE(known.end(), std::find(known.begin(), known.end(), lower(dll)));
+    }
+}
+
 // The bare image holds no payload signature of its own where the scan looks,
 // so a setup made from it finds its payload and not its own bytes.
 TEST_P(product_image, image_alone_has_no_payload)

@@ -109,6 +109,7 @@ public:
         folders.push_back(folder);
         return _extraction(folder);
     }
+    std::optional<member_digest> digest(const std::string&) const override { return std::nullopt; }
 
     std::vector<std::wstring> folders;
 

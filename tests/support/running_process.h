@@ -22,6 +22,7 @@ public:
 
     bool started() const { return static_cast<bool>(_process); }
     DWORD id() const { return _id; }
+    HANDLE handle() const { return _process.get(); }
 
     // True when the program ended within timeout_ms; it is killed otherwise.
     bool wait(DWORD timeout_ms);

@@ -4,8 +4,10 @@
 
 #include <boost/filesystem.hpp>
 
+#include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "probe_output.h"
 #include "test_support.h"
@@ -188,23 +190,70 @@ TEST(folders, temp_file_name_rejects_unusable_folders)
     EXPECT_TRUE(boost::filesystem::is_empty(too_long));
 }
 
-// create_temp_folder makes a new, empty folder in place of the unique file name.
+// create_temp_folder makes a new, empty folder named by the prefix's first
+// three characters, eight random hexadecimal digits and ".tmp".
 TEST(folders, create_temp_folder_makes_empty_folders)
 {
     temp_folder folder;
-    const std::wstring first = windows::create_temp_folder(folder.path(), L"vnx");
-    const std::wstring second = windows::create_temp_folder(folder.path(), L"vnx");
+    const std::wstring first = windows::create_temp_folder(folder.path(), L"vnxlong");
+    const std::wstring second = windows::create_temp_folder(folder.path(), L"vnxlong");
     for (const std::wstring& path : {first, second}) {
         SCOPED_TRACE(to_utf8(path));
         ASSERT_FALSE(path.empty());
         EXPECT_TRUE(is_folder(path));
         EXPECT_TRUE(boost::filesystem::is_empty(path));
         EXPECT_TRUE(same_path(folder.path(), boost::filesystem::path(path).parent_path().wstring()));
-        EXPECT_EQ(0u, leaf_of(path).find(L"vnx"));
+        EXPECT_TRUE(std::regex_match(leaf_of(path), std::wregex(L"vnx[0-9a-f]{8}\\.tmp")));
     }
     EXPECT_NE(first, second);
     EXPECT_EQ(L"", windows::create_temp_folder(folder.file(L"missing"), L"vnx"));
     EXPECT_EQ(L"", windows::create_temp_folder(L"", L"vnx"));
+}
+
+// A name that anything already holds is never used, whatever holds it: the
+// creation tells, and the next name is tried; what held the name stays as it
+// was. Other failures stop at once, and so does running out of names.
+TEST(folders, new_folder_never_takes_a_name_that_is_held)
+{
+    temp_folder folder;
+    ASSERT_TRUE(::CreateDirectoryW(folder.file(L"held_by_a_folder").c_str(), nullptr));
+    test_support::write_file(folder.file(L"held_by_a_folder\\left_over.txt"), "old");
+    test_support::write_file(folder.file(L"held_by_a_file"), "a file");
+    const std::vector<std::wstring> names = {L"held_by_a_folder", L"held_by_a_file", L"free", L"unused"};
+    size_t asked = 0;
+    const auto next_name = [&] { return asked < names.size() ? names[asked++] : std::wstring(); };
+
+    DWORD error = 99;
+    const std::wstring made = windows::create_new_folder(folder.path(), next_name, nullptr, 100, &error);
+    EXPECT_EQ(folder.file(L"free"), made);
+    EXPECT_EQ(0u, error);
+    EXPECT_EQ(3u, asked);
+    EXPECT_TRUE(is_folder(made));
+    EXPECT_TRUE(boost::filesystem::is_empty(made));
+    EXPECT_EQ("old", test_support::read_file(folder.file(L"held_by_a_folder\\left_over.txt")));
+    EXPECT_EQ("a file", test_support::read_file(folder.file(L"held_by_a_file")));
+
+    const struct {
+        const char* scenario;
+        std::wstring parent;
+        std::vector<std::wstring> names;
+        int attempts;
+        DWORD error;
+        size_t asked;
+    } failures[] = {
+        {"every name held", folder.path(), {L"free", L"held_by_a_file", L"free"}, 3, ERROR_ALREADY_EXISTS, 3},
+        {"no names left", folder.path(), {L"free"}, 3, 0, 1},
+        {"missing parent", folder.file(L"missing"), {L"a", L"b"}, 3, ERROR_PATH_NOT_FOUND, 1},
+        {"no parent", L"", {L"a"}, 3, 0, 0},
+    };
+    for (const auto& c : failures) {
+        SCOPED_TRACE(c.scenario);
+        size_t count = 0;
+        const auto from_list = [&] { return count < c.names.size() ? c.names[count++] : std::wstring(); };
+        EXPECT_EQ(L"", windows::create_new_folder(c.parent, from_list, nullptr, c.attempts, &error));
+        EXPECT_EQ(c.error, error);
+        EXPECT_EQ(c.asked, count);
+    }
 }
 
 // The module's path and folder name the running program.

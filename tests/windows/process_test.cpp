@@ -251,3 +251,34 @@ TEST_F(process_runner, time_limit_terminates_endless_child)
         EXPECT_TRUE(std::regex_search(log_text(), terminated)) << log_text();
     }
 }
+
+// A program named without a folder is the system folder's, ".exe" added when
+// it has no extension; a command that names a folder, or no program, is left
+// to the command line.
+TEST(system_program_for, takes_programs_without_a_folder_from_the_system_folder)
+{
+    const std::wstring system = L"C:\\windows\\system32";
+    const struct {
+        const wchar_t* command;
+        const wchar_t* program;
+    } cases[] = {
+        {L"cmd.exe /C wmic qfe get hotfixid", L"C:\\windows\\system32\\cmd.exe"},
+        {L"msiexec /i \"C:\\Temp\\client.msi\"", L"C:\\windows\\system32\\msiexec.exe"},
+        {L"\"cmd.exe\" /C exit", L"C:\\windows\\system32\\cmd.exe"},
+        {L"cmd.exe\t/C exit", L"C:\\windows\\system32\\cmd.exe"},
+        {L"cmd.exe", L"C:\\windows\\system32\\cmd.exe"},
+        {L"\"C:\\windows\\system32\\msiexec.exe\" /i \"x.msi\"", L""},
+        {L"\"C:\\Users\\John Smith\\Temp\\tmp1.tmp\\dpinst.exe\"", L""},
+        {L"C:\\tools\\run.exe -x", L""},
+        {L"tools\\run.exe", L""},
+        {L"./run.exe", L""},
+        {L"C:run.exe", L""},
+        {L"\"\" /C exit", L""},
+        {L" cmd.exe", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(test_support::to_utf8(c.command));
+        EXPECT_EQ(c.program, varnox::windows::system_program_for(c.command, system));
+    }
+    EXPECT_EQ(L"", varnox::windows::system_program_for(L"cmd.exe /C exit", L""));
+}

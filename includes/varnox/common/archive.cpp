@@ -293,6 +293,17 @@ bool unzip_base::contains(const std::string& name) const
     return mz_zip_reader_locate_file(&_reader, name.c_str(), nullptr, 0) >= 0;
 }
 
+std::optional<unzip::member_digest> unzip_base::digest(const std::string& name) const
+{
+    if (!_initialised)
+        return std::nullopt;
+    const int index = mz_zip_reader_locate_file(&_reader, name.c_str(), nullptr, 0);
+    mz_zip_archive_file_stat stat;
+    if (index < 0 || !mz_zip_reader_file_stat(&_reader, static_cast<mz_uint>(index), &stat) || stat.m_is_directory)
+        return std::nullopt;
+    return member_digest{stat.m_uncomp_size, stat.m_crc32};
+}
+
 std::vector<unzip_base::member_entry> unzip_base::members() const
 {
     std::vector<member_entry> entries;

@@ -28,6 +28,16 @@ public:
     // members share their data. Errors are logged and give false.
     virtual bool extract_all(const std::wstring& folder, std::vector<std::wstring>& files) = 0;
 
+    // What the archive's directory says of a file member's data, so that a
+    // file extracted earlier can be checked against it.
+    struct member_digest {
+        std::uint64_t size;
+        std::uint32_t crc32;
+    };
+    // The digest of the file member of exactly this stored name; nothing when
+    // there is none.
+    virtual std::optional<member_digest> digest(const std::string& name) const = 0;
+
 protected:
     ~unzip() = default;
 };
@@ -53,6 +63,7 @@ public:
     bool contains(const std::string& name) const override;
     bool extract(const std::string& name, const std::string& target) override;
     bool extract_all(const std::wstring& folder, std::vector<std::wstring>& files) override;
+    std::optional<member_digest> digest(const std::string& name) const override;
 
     // A member's directory entry, for a check of the archive as a whole.
     struct member_entry {

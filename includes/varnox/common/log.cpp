@@ -152,24 +152,22 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
 }
 
 // Stops at the first deletion or rename that fails; the file is still too
-// big then, so the next write tries again.
+// big then, so the next write tries again. Deletions and renames act on the
+// names themselves: a link planted as a numbered file goes as a link.
 void logger::_rotate(const std::wstring& log_path)
 {
-    using log_platform::delete_file;
-    using log_platform::file_exists;
-    using log_platform::move_file;
+    using log_platform::move_name;
+    using log_platform::remove_name;
     for (int i = max_files - 2; i >= 1; --i) {
         const std::wstring from = log_path + format_wstring(L".%d", i);
         const std::wstring to = log_path + format_wstring(L".%d", i + 1);
-        if (file_exists(to) && !delete_file(to))
-            return;
-        if (file_exists(from) && !move_file(from, to))
+        if (!remove_name(to) || !move_name(from, to))
             return;
     }
     const std::wstring newest = log_path + L".1";
-    if (file_exists(newest) && !delete_file(newest))
+    if (!remove_name(newest))
         return;
-    move_file(log_path, newest);
+    move_name(log_path, newest);
 }
 
 logger& the_logger()

@@ -10,6 +10,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
@@ -124,24 +125,17 @@ void debugger_output(const wchar_t* text)
     std::fputs(bytes.c_str(), stderr);
 }
 
-bool file_exists(const std::wstring& path)
+bool remove_name(const std::wstring& path)
 {
     const std::optional<std::string> bytes = on_disk(path);
-    struct stat status {};
-    return bytes && ::lstat(bytes->c_str(), &status) == 0;
+    return bytes && (::unlink(bytes->c_str()) == 0 || errno == ENOENT);
 }
 
-bool delete_file(const std::wstring& path)
-{
-    const std::optional<std::string> bytes = on_disk(path);
-    return bytes && ::unlink(bytes->c_str()) == 0;
-}
-
-bool move_file(const std::wstring& from, const std::wstring& to)
+bool move_name(const std::wstring& from, const std::wstring& to)
 {
     const std::optional<std::string> source = on_disk(from);
     const std::optional<std::string> target = on_disk(to);
-    return source && target && ::rename(source->c_str(), target->c_str()) == 0;
+    return source && target && (::rename(source->c_str(), target->c_str()) == 0 || errno == ENOENT);
 }
 
 bool append_to_file(const std::wstring& path, const std::string& bytes, std::uint64_t& size_after)
@@ -149,7 +143,16 @@ bool append_to_file(const std::wstring& path, const std::string& bytes, std::uin
     const std::optional<std::string> name = on_disk(path);
     if (!name)
         return false;
-    posix::unique_fd file(::open(name->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    posix::unique_fd file(::open(name->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+    struct stat status {};
+    // A hard link planted at the name goes as a link; a symbolic one fails
+    // the opening above and the next write's, so nothing is written through.
+    if (file && ::fstat(file.get(), &status) == 0 && status.st_nlink > 1) {
+        file.reset();
+        if (::unlink(name->c_str()) != 0)
+            return false;
+        file.reset(::open(name->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    }
     if (!file)
         return false;
     std::size_t done = 0;
@@ -159,7 +162,6 @@ bool append_to_file(const std::wstring& path, const std::string& bytes, std::uin
             break;
         done += static_cast<std::size_t>(written);
     }
-    struct stat status {};
     if (::fstat(file.get(), &status) != 0)
         return false;
     size_after = static_cast<std::uint64_t>(status.st_size);

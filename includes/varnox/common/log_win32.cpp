@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "varnox/common/archive_file.h"
 #include "varnox/windows/handle.h"
 
 namespace varnox {
@@ -29,6 +30,20 @@ std::wstring vformat_wstring(const wchar_t* format, va_list args)
 
 namespace log_platform {
 
+namespace {
+
+// Whether an open file is a file of its own: not a link, nor one of several
+// names of a file.
+bool is_plain_file(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return ::GetFileInformationByHandle(file, &information) &&
+           (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+           information.nNumberOfLinks <= 1;
+}
+
+} // namespace
+
 clock_reading local_time()
 {
     SYSTEMTIME now;
@@ -40,20 +55,36 @@ unsigned thread_id() { return ::GetCurrentThreadId(); }
 
 void debugger_output(const wchar_t* text) { ::OutputDebugStringW(text); }
 
-bool file_exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool delete_file(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
-
-bool move_file(const std::wstring& from, const std::wstring& to)
+bool remove_name(const std::wstring& path)
 {
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != FALSE;
+    archive::removed found = archive::removed::nothing;
+    return archive::remove_entry(path, found) == 0;
 }
 
+bool move_name(const std::wstring& from, const std::wstring& to)
+{
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The temporary folder of a run as LocalSystem is C:\Windows\Temp, where
+// anyone may create names: the log's own name may hold a planted link.
 bool append_to_file(const std::wstring& path, const std::string& bytes, std::uint64_t& size_after)
 {
-    windows::unique_hfile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    constexpr DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    windows::unique_hfile file;
+    for (const DWORD disposition : {static_cast<DWORD>(OPEN_ALWAYS), static_cast<DWORD>(CREATE_NEW)}) {
+        file.reset(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
+                                 flags, nullptr));
+        if (!file || is_plain_file(file.get()))
+            break;
+        file.reset();
+        if (!remove_name(path))
+            break;
+    }
     if (!file)
         return false;
     DWORD written = 0;

@@ -6,6 +6,7 @@
 
 #include "varnox/common/log.h"
 #include "varnox/windows/handle.h"
+#include "varnox/windows/system_library.h"
 
 namespace varnox {
 namespace windows {
@@ -25,12 +26,57 @@ constexpr int line_no_memory_throw = 54;
 constexpr int line_load_failed_log = 57;
 constexpr int line_load_failed_throw = 58;
 
+// version.dll is no KnownDLL: it comes from the system folder, loaded once,
+// never imported (a copy beside the executable would be loaded instead).
+struct version_library {
+    system_library library{L"version.dll"};
+    decltype(&::GetFileVersionInfoSizeW) get_size =
+        library.function<decltype(&::GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
+    decltype(&::GetFileVersionInfoW) get_info =
+        library.function<decltype(&::GetFileVersionInfoW)>("GetFileVersionInfoW");
+    decltype(&::VerQueryValueW) query_value = library.function<decltype(&::VerQueryValueW)>("VerQueryValueW");
+
+    // The last error of a call that cannot be made.
+    DWORD missing_error() const { return library.loaded() ? ERROR_PROC_NOT_FOUND : library.load_error(); }
+};
+
+const version_library& version()
+{
+    static const version_library instance;
+    return instance;
+}
+
+DWORD get_file_version_info_size(const wchar_t* path, DWORD* handle)
+{
+    if (!version().get_size) {
+        ::SetLastError(version().missing_error());
+        return 0;
+    }
+    return version().get_size(path, handle);
+}
+
+BOOL get_file_version_info(const wchar_t* path, DWORD size, void* block)
+{
+    if (!version().get_info) {
+        ::SetLastError(version().missing_error());
+        return FALSE;
+    }
+    return version().get_info(path, 0, size, block);
+}
+
+BOOL ver_query_value(const void* block, const wchar_t* sub_block, void** value, UINT* length)
+{
+    if (!version().query_value)
+        return FALSE;
+    return version().query_value(block, sub_block, value, length);
+}
+
 // The string value at sub_block, or nothing when the query fails.
 bool query_string(const void* block, const wchar_t* sub_block, std::wstring& value)
 {
     void* text = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(block, sub_block, &text, &length) || text == nullptr)
+    if (!ver_query_value(block, sub_block, &text, &length) || text == nullptr)
         return false;
     value = static_cast<const wchar_t*>(text);
     return true;
@@ -38,7 +84,7 @@ bool query_string(const void* block, const wchar_t* sub_block, std::wstring& val
 
 bool load_from_platform(const std::wstring& path, std::uint32_t size, void* block)
 {
-    return ::GetFileVersionInfoW(path.c_str(), 0, size, block) != FALSE;
+    return get_file_version_info(path.c_str(), size, block) != FALSE;
 }
 
 } // namespace
@@ -60,7 +106,7 @@ file_version_info file_version_info::get_file_version_info(const std::wstring& p
     }
 
     DWORD ignored_handle = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored_handle);
+    const DWORD size = get_file_version_info_size(path.c_str(), &ignored_handle);
     if (size == 0) {
         const std::uint32_t code = ::GetLastError();
         VARNOX_LOG(1, log_source, line_no_resource_log, L"Can't get the file version info (%s) [Error: %d]",
@@ -93,7 +139,7 @@ file_version_info file_version_info::get_file_version_info(const std::wstring& p
 
     void* root = nullptr;
     UINT root_length = 0;
-    if (::VerQueryValueW(data, L"\\", &root, &root_length) && root != nullptr
+    if (ver_query_value(data, L"\\", &root, &root_length) && root != nullptr
         && root_length >= sizeof(VS_FIXEDFILEINFO)) {
         const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(root);
         info.file_version_ms = fixed->dwFileVersionMS;
@@ -111,7 +157,7 @@ file_version_info file_version_info::get_file_version_info(const std::wstring& p
 
     void* translation = nullptr;
     UINT translation_length = 0;
-    if (::VerQueryValueW(data, L"\\VarFileInfo\\Translation", &translation, &translation_length)
+    if (ver_query_value(data, L"\\VarFileInfo\\Translation", &translation, &translation_length)
         && translation != nullptr && translation_length > 1) {
         const auto* entry = static_cast<const WORD*>(translation);
         info.language = entry[0];

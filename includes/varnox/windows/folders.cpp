@@ -2,14 +2,18 @@
 
 #include <windows.h>
 
+#include <ntsecapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
 #include "varnox/windows/handle.h"
+#include "varnox/windows/security.h"
 
 namespace varnox {
 namespace windows {
@@ -98,24 +102,48 @@ bool is_windows_pe()
 // Windows PE: a folder named by the C runtime beside the executable. A name
 // that already exists (left by an earlier run with the same process
 // identifier) is skipped, so the folder is always new and empty.
-std::wstring create_module_temp_folder()
+std::wstring create_module_temp_folder(PSECURITY_DESCRIPTOR security)
 {
     const boost::filesystem::path base = boost::filesystem::path(get_module_folder()) / L"Temp";
-    for (int attempt = 0; attempt < TMP_MAX; ++attempt) {
+    boost::filesystem::create_directories(base);
+    bool names_left = true;
+    const auto next_name = [&names_left]() -> std::wstring {
         char name[L_tmpnam] = {};
-        if (std::tmpnam(name) == nullptr)
-            break;
+        if (std::tmpnam(name) == nullptr) {
+            names_left = false;
+            return std::wstring();
+        }
         // The C runtime gives "\s1k8." and so on: drop the backslash, add "tmp".
         std::wstring leaf;
         for (const char* c = name; *c; ++c)
             leaf.push_back(static_cast<unsigned char>(*c));
         while (!leaf.empty() && (leaf.front() == L'\\' || leaf.front() == L'/'))
             leaf.erase(0, 1);
-        const boost::filesystem::path folder = base / (leaf + L"tmp");
-        if (boost::filesystem::create_directories(folder))
-            return folder.wstring();
+        return leaf + L"tmp";
+    };
+    DWORD error = 0;
+    const std::wstring folder = create_new_folder(base.wstring(), next_name, security, TMP_MAX, &error);
+    if (folder.empty() && names_left && error != 0 && error != ERROR_ALREADY_EXISTS)
+        throw boost::filesystem::filesystem_error(
+            "boost::filesystem::create_directory", base,
+            boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+    return folder;
+}
+
+// "<first three characters of prefix><eight hexadecimal digits>.tmp", the
+// digits from the system's random numbers, so that nobody can take the next
+// name ahead of the setup.
+std::wstring random_folder_name(const std::wstring& prefix)
+{
+    ULONG value = 0;
+    if (!RtlGenRandom(&value, sizeof(value))) {
+        // Still unique in practice; the creation itself refuses a taken name.
+        static ULONG counter = 0;
+        value = ::GetTickCount() ^ (::GetCurrentProcessId() << 16) ^ ++counter;
     }
-    return std::wstring();
+    wchar_t digits[16] = {};
+    ::_snwprintf(digits, 15, L"%08lx", value);
+    return prefix.substr(0, 3) + digits + L".tmp";
 }
 
 } // namespace
@@ -140,17 +168,45 @@ std::wstring get_temp_file_name(const std::wstring& folder, const std::wstring& 
     return path;
 }
 
+std::wstring create_new_folder(const std::wstring& parent, const std::function<std::wstring()>& next_name,
+                               PSECURITY_DESCRIPTOR security, int attempts, DWORD* error)
+{
+    if (error)
+        *error = 0;
+    if (parent.empty())
+        return std::wstring();
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), security, FALSE};
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::wstring name = next_name();
+        if (name.empty())
+            return std::wstring();
+        const std::wstring path = parent + L"\\" + name;
+        // The creation is the test: no name is checked first and made later.
+        if (::CreateDirectoryW(path.c_str(), &attributes))
+            return path;
+        const DWORD failed = ::GetLastError();
+        if (failed != ERROR_ALREADY_EXISTS) {
+            if (error)
+                *error = failed;
+            return std::wstring();
+        }
+    }
+    if (error)
+        *error = ERROR_ALREADY_EXISTS;
+    return std::wstring();
+}
+
 std::wstring create_temp_folder(const std::wstring& folder, const std::wstring& prefix)
 {
-    if (is_windows_pe())
-        return create_module_temp_folder();
+    // Run elevated, the folder is the administrators' alone from its creation on.
+    const bool elevated = is_elevated();
+    const security_descriptor security = scratch_folder_descriptor(elevated);
+    if (elevated && security.empty())
+        return std::wstring();
 
-    const std::wstring path = get_temp_file_name(folder, prefix);
-    if (path.empty())
-        return std::wstring();
-    if (!::DeleteFileW(path.c_str()) || !::CreateDirectoryW(path.c_str(), nullptr))
-        return std::wstring();
-    return path;
+    if (is_windows_pe())
+        return create_module_temp_folder(security.get());
+    return create_new_folder(folder, [&prefix] { return random_folder_name(prefix); }, security.get());
 }
 
 } // namespace windows

@@ -8,6 +8,7 @@
 
 #include "varnox/common/log.h"
 #include "varnox/windows/code_page.h"
+#include "varnox/windows/folders.h"
 #include "varnox/windows/handle.h"
 
 namespace varnox {
@@ -120,9 +121,12 @@ bool run_and_capture(std::wstring& command, std::wstring& output, bool hide_wind
 
     VARNOX_LOG(4, log_source, 345, L"exec_console_application_with_timeout(%s) successfully.", command.c_str());
 
+    // The command line stays as given; only which file runs is fixed here.
+    const std::wstring program = system_program_for(command, get_system_folder());
     PROCESS_INFORMATION started = {};
-    const BOOL created = ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE,
-                                          hide_window ? CREATE_NO_WINDOW : 0, nullptr, nullptr, &startup, &started);
+    const BOOL created =
+        ::CreateProcessW(program.empty() ? nullptr : program.c_str(), &command[0], nullptr, nullptr, TRUE,
+                         hide_window ? CREATE_NO_WINDOW : 0, nullptr, nullptr, &startup, &started);
     if (!created)
         return false;
     const unique_handle process(started.hProcess);
@@ -241,6 +245,23 @@ bool run_and_capture(std::wstring& command, std::wstring& output, bool hide_wind
 }
 
 } // namespace
+
+std::wstring system_program_for(const std::wstring& command, const std::wstring& system_folder)
+{
+    std::wstring program;
+    if (!command.empty() && command[0] == L'"') {
+        const std::size_t closing = command.find(L'"', 1);
+        program = command.substr(1, closing == std::wstring::npos ? std::wstring::npos : closing - 1);
+    } else {
+        program = command.substr(0, command.find_first_of(L" \t"));
+    }
+    if (program.empty() || system_folder.empty() || program.find_first_of(L"\\/:") != std::wstring::npos)
+        return std::wstring();
+    // CreateProcessW adds no extension to a program it is given by name.
+    if (program.find(L'.') == std::wstring::npos)
+        program += L".exe";
+    return system_folder + L"\\" + program;
+}
 
 bool exec_console_application_with_timeout(std::wstring command, std::wstring& output, bool hide_window,
                                            std::uint64_t timeout)

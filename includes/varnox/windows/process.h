@@ -16,5 +16,14 @@ namespace windows {
 bool exec_console_application_with_timeout(std::wstring command, std::wstring& output, bool hide_window,
                                            std::uint64_t timeout);
 
+// The program that the runner starts for a command whose program is named
+// without a folder ("cmd.exe /C ...", "msiexec /i ..."): the one of that name
+// in system_folder, ".exe" added when the name has no extension. Windows
+// itself would look beside the executable and in the current folder first,
+// where a planted copy may wait. Empty when the command names a folder (or no
+// program, or system_folder is empty): the command line alone then says which
+// program runs.
+std::wstring system_program_for(const std::wstring& command, const std::wstring& system_folder);
+
 } // namespace windows
 } // namespace varnox

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "varnox/common/log.h"
+#include "varnox/windows/system_library.h"
 
 namespace varnox {
 namespace windows {
@@ -258,6 +259,35 @@ struct value_traits<std::vector<std::wstring>> {
     }
 };
 
+// crypt32.dll is no KnownDLL: it comes from the system folder, loaded once
+// when a secret is first kept, never imported.
+struct crypt_library {
+    system_library library{L"crypt32.dll"};
+    decltype(&::CryptProtectData) protect = library.function<decltype(&::CryptProtectData)>("CryptProtectData");
+    decltype(&::CryptUnprotectData) unprotect =
+        library.function<decltype(&::CryptUnprotectData)>("CryptUnprotectData");
+};
+
+const crypt_library& crypt()
+{
+    static const crypt_library instance;
+    return instance;
+}
+
+BOOL crypt_protect_data(DATA_BLOB* input, const wchar_t* description, DWORD flags, DATA_BLOB* output)
+{
+    if (!crypt().protect)
+        return FALSE;
+    return crypt().protect(input, description, nullptr, nullptr, nullptr, flags, output);
+}
+
+BOOL crypt_unprotect_data(DATA_BLOB* input, LPWSTR* description, DWORD flags, DATA_BLOB* output)
+{
+    if (!crypt().unprotect)
+        return FALSE;
+    return crypt().unprotect(input, description, nullptr, nullptr, nullptr, flags, output);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- protected_data
@@ -275,8 +305,8 @@ void protected_data::set_data(const std::wstring& data)
     DATA_BLOB input{static_cast<DWORD>(data.size() * sizeof(wchar_t)),
                     reinterpret_cast<BYTE*>(const_cast<wchar_t*>(data.data()))};
     DATA_BLOB output{0, nullptr};
-    const BOOL protected_ok = ::CryptProtectData(&input, L"", nullptr, nullptr, nullptr,
-                                                 _machine_scope ? CRYPTPROTECT_LOCAL_MACHINE : 0, &output);
+    const BOOL protected_ok =
+        crypt_protect_data(&input, L"", _machine_scope ? CRYPTPROTECT_LOCAL_MACHINE : 0, &output);
     if (!protected_ok) {
         _blob.clear();
         return;
@@ -292,8 +322,8 @@ std::wstring protected_data::get_data() const
     DATA_BLOB input{static_cast<DWORD>(_blob.size()), const_cast<BYTE*>(_blob.data())};
     DATA_BLOB output{0, nullptr};
     LPWSTR description = nullptr;
-    const BOOL unprotected_ok = ::CryptUnprotectData(&input, &description, nullptr, nullptr, nullptr,
-                                                     _machine_scope ? CRYPTPROTECT_LOCAL_MACHINE : 0, &output);
+    const BOOL unprotected_ok =
+        crypt_unprotect_data(&input, &description, _machine_scope ? CRYPTPROTECT_LOCAL_MACHINE : 0, &output);
     unique_hlocal description_buffer(description);
     if (!unprotected_ok)
         return std::wstring();
