@@ -10,6 +10,7 @@
 #include "varnox/common/log.h"
 #include "varnox/windows/code_page.h"
 #include "varnox/windows/folders.h"
+#include "varnox/windows/plain_file.h"
 #include "varnox/windows/process.h"
 #include "varnox/windows/registry.h"
 
@@ -107,17 +108,8 @@ varnox::windows::unique_hfile hold_package(const std::wstring& path,
         error = ::GetLastError();
         return file;
     }
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (!::GetFileInformationByHandle(file.get(), &information)) {
-        error = ::GetLastError();
+    if (!varnox::windows::is_plain_file(file.get(), error))
         return varnox::windows::unique_hfile();
-    }
-    // Another name of the file would let its content change through that name.
-    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-        information.nNumberOfLinks != 1) {
-        error = ERROR_CANT_ACCESS_FILE;
-        return varnox::windows::unique_hfile();
-    }
     std::vector<unsigned char> buffer(1u << 16);
     mz_ulong crc = MZ_CRC32_INIT;
     std::uint64_t size = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "varnox/common/archive_file.h"
 #include "varnox/common/last_error.h"
 #include "varnox/common/log_platform.h"
 #include "varnox/windows/code_page.h"
@@ -12,6 +13,23 @@
 namespace varnox {
 
 namespace {
+
+// Removes what stands at path as it is (a link goes as a link); true when
+// nothing is left there.
+bool remove_name(const std::wstring& path)
+{
+    archive::removed found = archive::removed::nothing;
+    return archive::remove_entry(path, found) == 0;
+}
+
+// Renames from to to, replacing to; true also when there is no from.
+bool move_name(const std::wstring& from, const std::wstring& to)
+{
+    std::uint64_t size = 0;
+    archive::file_error error = 0;
+    return archive::probe_entry(from, size, error) == archive::entry_kind::missing ||
+           archive::move_replacing(from, to) == 0;
+}
 
 // UTF-8 with every line feed written as carriage return and line feed.
 std::string to_utf8_crlf(const std::wstring& text)
@@ -156,8 +174,6 @@ void logger::_write_locked(int message_level, const wchar_t* format, va_list arg
 // names themselves: a link planted as a numbered file goes as a link.
 void logger::_rotate(const std::wstring& log_path)
 {
-    using log_platform::move_name;
-    using log_platform::remove_name;
     for (int i = max_files - 2; i >= 1; --i) {
         const std::wstring from = log_path + format_wstring(L".%d", i);
         const std::wstring to = log_path + format_wstring(L".%d", i + 1);

@@ -19,11 +19,6 @@ unsigned thread_id();
 // Where messages go before the log has a path.
 void debugger_output(const wchar_t* text);
 
-// Removes what stands at path as it is (a link goes as a link); true when
-// nothing is left there.
-bool remove_name(const std::wstring& path);
-// Renames from to to, replacing to; true also when there is no from.
-bool move_name(const std::wstring& from, const std::wstring& to);
 // Appends bytes to the file, which is made when missing; false when it cannot
 // be opened or its size read afterwards. A link planted at its name is never
 // written through: it is removed as a link and a new file takes the name.

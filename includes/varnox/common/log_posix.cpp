@@ -10,7 +10,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
@@ -123,19 +122,6 @@ void debugger_output(const wchar_t* text)
 {
     const std::string bytes = windows::to_code_page(text ? text : L"", CP_UTF8);
     std::fputs(bytes.c_str(), stderr);
-}
-
-bool remove_name(const std::wstring& path)
-{
-    const std::optional<std::string> bytes = on_disk(path);
-    return bytes && (::unlink(bytes->c_str()) == 0 || errno == ENOENT);
-}
-
-bool move_name(const std::wstring& from, const std::wstring& to)
-{
-    const std::optional<std::string> source = on_disk(from);
-    const std::optional<std::string> target = on_disk(to);
-    return source && target && (::rename(source->c_str(), target->c_str()) == 0 || errno == ENOENT);
 }
 
 bool append_to_file(const std::wstring& path, const std::string& bytes, std::uint64_t& size_after)

@@ -6,6 +6,7 @@
 
 #include "varnox/common/archive_file.h"
 #include "varnox/windows/handle.h"
+#include "varnox/windows/plain_file.h"
 
 namespace varnox {
 
@@ -30,20 +31,6 @@ std::wstring vformat_wstring(const wchar_t* format, va_list args)
 
 namespace log_platform {
 
-namespace {
-
-// Whether an open file is a file of its own: not a link, nor one of several
-// names of a file.
-bool is_plain_file(HANDLE file)
-{
-    BY_HANDLE_FILE_INFORMATION information = {};
-    return ::GetFileInformationByHandle(file, &information) &&
-           (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-           information.nNumberOfLinks <= 1;
-}
-
-} // namespace
-
 clock_reading local_time()
 {
     SYSTEMTIME now;
@@ -55,20 +42,6 @@ unsigned thread_id() { return ::GetCurrentThreadId(); }
 
 void debugger_output(const wchar_t* text) { ::OutputDebugStringW(text); }
 
-bool remove_name(const std::wstring& path)
-{
-    archive::removed found = archive::removed::nothing;
-    return archive::remove_entry(path, found) == 0;
-}
-
-bool move_name(const std::wstring& from, const std::wstring& to)
-{
-    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-        return true;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // The temporary folder of a run as LocalSystem is C:\Windows\Temp, where
 // anyone may create names: the log's own name may hold a planted link.
 bool append_to_file(const std::wstring& path, const std::string& bytes, std::uint64_t& size_after)
@@ -79,10 +52,12 @@ bool append_to_file(const std::wstring& path, const std::string& bytes, std::uin
     for (const DWORD disposition : {static_cast<DWORD>(OPEN_ALWAYS), static_cast<DWORD>(CREATE_NEW)}) {
         file.reset(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, share, nullptr, disposition,
                                  flags, nullptr));
-        if (!file || is_plain_file(file.get()))
+        DWORD not_plain = 0;
+        if (!file || windows::is_plain_file(file.get(), not_plain))
             break;
         file.reset();
-        if (!remove_name(path))
+        archive::removed found = archive::removed::nothing;
+        if (archive::remove_entry(path, found) != 0)
             break;
     }
     if (!file)
